@@ -1,0 +1,129 @@
+// Overhead of the processing loop: a pass-through node and a two-input sum
+// driven block by block from a generating reader to a discarding writer.
+#include "MemoryWriter.h"
+
+#include "SoundAlgoAdd.h"
+#include "SoundAlgoBypass.h"
+#include "SoundReader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Serves `frames` frames from a small cyclic pattern, as a decoder would
+// deliver them, without holding the whole stream in memory.
+class PatternReader : public SoundReader {
+public:
+    PatternReader(unsigned int frames, unsigned int sampleRate) : mFrames(frames), mSampleRate(sampleRate), mPattern(2 * 4096)
+    {
+        for (size_t i = 0; i < mPattern.size(); ++i)
+            mPattern[i] = static_cast<double>(i % 977) / 977.0 - 0.5;
+    }
+    SoundTools::Status open(QString) override { return SoundTools::StatusOk; }
+    void close() override {}
+    unsigned int getFrameNB() override { return mFrames; }
+    unsigned int getSampleRate() override { return mSampleRate; }
+    void rewind() override
+    {
+        resetAtEnd();
+        mOffset = 0;
+        mPosition = 0;
+    }
+    SoundTools::SoundFormat getInputFormat() override { return SoundTools::Double; }
+
+protected:
+    unsigned int read(unsigned int frames, double* dst) override
+    {
+        const unsigned int n = std::min(frames, mFrames - mPosition);
+        unsigned int done = 0;
+        while (done < n) {
+            const unsigned int chunk = std::min(n - done, 4096u);
+            std::memcpy(dst + 2 * static_cast<size_t>(done), mPattern.data(), chunk * 2 * sizeof(double));
+            done += chunk;
+        }
+        mPosition += n;
+        return n;
+    }
+
+private:
+    unsigned int mFrames;
+    unsigned int mSampleRate;
+    unsigned int mPosition = 0;
+    std::vector<double> mPattern;
+};
+
+constexpr unsigned int kRate = 44100;
+constexpr unsigned int kSixtyMinutes = 60u * 60u * kRate;
+
+void BM_LoopBypass(benchmark::State& state)
+{
+    SoundBuffer::setDefaultSize(static_cast<unsigned int>(state.range(0)));
+    PatternReader reader(kSixtyMinutes, kRate);
+    for (auto _ : state) {
+        reader.rewind();
+        DiscardWriter writer(kRate);
+        auto* node = new SoundAlgoBypass();
+        node->processAll(reader, &writer);
+        node->release();
+        benchmark::DoNotOptimize(writer.frames);
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(kSixtyMinutes) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// The reader alone, for the share of the loop's own work.
+void BM_ReaderOnly(benchmark::State& state)
+{
+    PatternReader reader(kSixtyMinutes, kRate);
+    auto buffer = SoundBuffer::createNew(kRate);
+    buffer->alloc(static_cast<unsigned int>(state.range(0)), 2, 1, 1);
+    for (auto _ : state) {
+        reader.rewind();
+        while (reader.stereoRead(buffer, 0) > 0) {
+        }
+        benchmark::DoNotOptimize(buffer->getRelFrame(0));
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(kSixtyMinutes) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// The two-input sum with both inputs on the same stream (the reader fills
+// one buffer; the node reads it as both of its inputs).
+class SelfSum : public SoundAlgoAdd {
+public:
+    unsigned int getInputNumber() const override { return 1; }
+
+protected:
+    SoundTools::Status initInputBuffer(const LoopContext& ctx) override
+    {
+        const SoundTools::Status s = SoundAlgoAdd::initInputBuffer(ctx);
+        if (s == SoundTools::StatusOk)
+            mInBuffers.push_back(mInBuffers[0]);
+        return s;
+    }
+};
+
+void BM_Add2(benchmark::State& state)
+{
+    SoundBuffer::setDefaultSize(static_cast<unsigned int>(state.range(0)));
+    PatternReader reader(kSixtyMinutes, kRate);
+    for (auto _ : state) {
+        reader.rewind();
+        DiscardWriter writer(kRate);
+        auto* node = new SelfSum();
+        node->processAll(reader, &writer);
+        node->release();
+        benchmark::DoNotOptimize(writer.frames);
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(kSixtyMinutes) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+} // namespace
+
+BENCHMARK(BM_ReaderOnly)->Arg(4096)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_LoopBypass)->Arg(4096)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_Add2)->Arg(4096)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+BENCHMARK_MAIN();

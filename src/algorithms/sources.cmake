@@ -1,0 +1,11 @@
+set(VEXA_ALGORITHMS_CLASSES
+  SoundAlgoMulti
+  SoundAlgoAdd
+  SoundAlgoAddSqr
+  SoundAlgoSub
+  SoundAlgoScale
+  SoundAlgoDelay
+  SoundAlgoBypass
+  SoundAlgoSelectChannel)
+set(VEXA_ALGORITHMS_PRIVATE_SOURCES
+  detail/MultiFrameAccess.h)

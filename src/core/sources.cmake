@@ -1,0 +1,6 @@
+set(VEXA_CORE_CLASSES
+  SoundTools
+  SoundDebuggableClass
+  SoundRefCounted
+  SoundBuffer
+  SoundAlgo)

@@ -1,0 +1,4 @@
+set(VEXA_IO_CLASSES
+  SoundIDTag
+  SoundReader
+  SoundWriter)
