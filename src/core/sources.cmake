@@ -3,4 +3,5 @@ set(VEXA_CORE_CLASSES
   SoundDebuggableClass
   SoundRefCounted
   SoundBuffer
-  SoundAlgo)
+  SoundAlgo
+  SoundAlgoComposite)
