@@ -212,7 +212,10 @@ bool SoundReaderMp3::getTags(SoundIDTag& tags)
     mpg123_id3v2* v2 = nullptr;
     if (mpg123_id3(d->handle, &v1, &v2) != MPG123_OK)
         return false;
-    if (v2) {
+    // libmpg123 hands out an empty ID3v2 record for files without that tag:
+    // a tag that holds no frame counts as absent.
+    const bool hasV2 = v2 && (v2->texts > 0 || v2->comments > 0 || v2->extras > 0);
+    if (hasV2) {
         tags.title = localText(v2->title);
         tags.artist = localText(v2->artist);
         tags.album = localText(v2->album);

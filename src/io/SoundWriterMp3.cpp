@@ -88,7 +88,8 @@ bool resolveAll(QLibrary& lib, LameApi& api)
 struct SoundWriterMp3::Private {
     FILE* file = nullptr;
     lame_t lame = nullptr;
-    bool paramsDone = false; // lame_init_params ran: the encoder is spent after close
+    bool paramsDone = false; // lame_init_params ran
+    bool encoded = false;    // samples went to the encoder since open
     std::vector<unsigned char> mp3Buffer;
     std::vector<short> left;
     std::vector<short> right;
@@ -199,29 +200,38 @@ SoundTools::Status SoundWriterMp3::open(QString fileName)
         return SoundTools::StatusError;
     }
     flushAndClose();
-    // An encoder that has been flushed cannot start a new stream.
-    if (d->paramsDone) {
-        dropEncoder();
-        if (!makeEncoder()) {
-            setError(QStringLiteral("Unable to initialise the mp3 encoder"), fileName.toStdString().c_str());
-            return SoundTools::StatusError;
-        }
-    }
     d->context = fileName.toStdString();
     d->file = std::fopen(fileName.toLocal8Bit().constData(), "w+b");
     if (!d->file) {
         setError(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
         return SoundTools::StatusError;
     }
-    const int result = gLame.init_params(d->lame);
-    d->paramsDone = true;
-    if (result < 0) {
+    if (!startEncoder()) {
         std::fclose(d->file);
         d->file = nullptr;
-        setError(QStringLiteral("Invalid mp3 encoder parameters"), d->context.c_str());
         return SoundTools::StatusError;
     }
     return SoundTools::StatusOk;
+}
+
+bool SoundWriterMp3::startEncoder()
+{
+    // LAME takes tags only before lame_init_params, and an encoder that has
+    // been initialised (or flushed) cannot start again: make a new one.
+    if (d->paramsDone) {
+        dropEncoder();
+        if (!makeEncoder()) {
+            setError(QStringLiteral("Unable to initialise the mp3 encoder"), d->context.c_str());
+            return false;
+        }
+    }
+    d->encoded = false;
+    d->paramsDone = true;
+    if (gLame.init_params(d->lame) < 0) {
+        setError(QStringLiteral("Invalid mp3 encoder parameters"), d->context.c_str());
+        return false;
+    }
+    return true;
 }
 
 void SoundWriterMp3::setTags(const SoundIDTag& tags)
@@ -232,6 +242,12 @@ void SoundWriterMp3::setTags(const SoundIDTag& tags)
     }
     if (!d->lame)
         return;
+    // Tags given after open and before the first block restart the encoder
+    // so that they are written.
+    if (d->file && d->paramsDone && !d->encoded) {
+        startEncoder();
+        return;
+    }
     gLame.id3tag_set_title(d->lame, tags.title.c_str());
     gLame.id3tag_set_artist(d->lame, tags.artist.c_str());
     gLame.id3tag_set_album(d->lame, tags.album.c_str());
@@ -262,6 +278,7 @@ unsigned int SoundWriterMp3::write(unsigned int frames, double* src)
             d->right[i] = toPcm16(src[2 * i + 1]);
         }
     }
+    d->encoded = true;
     const int n = gLame.encode_buffer(d->lame, d->left.data(), d->right.data(), static_cast<int>(frames),
                                       d->mp3Buffer.data(), static_cast<int>(d->mp3Buffer.size()));
     if (n < 0) {

@@ -32,7 +32,7 @@ public:
 
     SoundTools::Status open(QString fileName) override;
     void close() override;
-    // Tags are written as ID3v2 and ID3v1; set them before the first write.
+    // Tags are written as ID3v2 and ID3v1; set them before the first block.
     void setTags(const SoundIDTag& tags) override;
     // 0 when the encoder is not available.
     unsigned int getChannelNum() const override;
@@ -46,6 +46,7 @@ private:
     static int sLameInit; // 0 not tried, 1 available, -1 not available
 
     bool makeEncoder();
+    bool startEncoder();
     void dropEncoder();
     bool flushAndClose();
 

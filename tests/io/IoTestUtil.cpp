@@ -21,9 +21,9 @@ std::vector<double> music(unsigned int frames, unsigned int sampleRate, double a
     return s;
 }
 
-bool writeAll(SoundWriter& writer, const std::vector<double>& samples, unsigned int block, unsigned int sampleRate)
+bool writeAll(SoundWriter& writer, const std::vector<double>& samples, unsigned int block, unsigned int sampleRate,
+              unsigned int channels)
 {
-    const unsigned int channels = 2;
     const size_t frames = samples.size() / channels;
     auto buffer = SoundBuffer::createNew(sampleRate);
     buffer->alloc(block, static_cast<int>(channels), 1, 1);

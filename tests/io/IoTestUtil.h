@@ -17,10 +17,11 @@ namespace iotest {
 // right, peak below `amplitude`.
 std::vector<double> music(unsigned int frames, unsigned int sampleRate, double amplitude = 0.8);
 
-// Writes interleaved stereo through writeBuffer in blocks of `block` frames;
-// returns true when any writeBuffer call reported a failure.
+// Writes interleaved samples of `channels` channels through writeBuffer in
+// blocks of `block` frames; returns true when any writeBuffer call reported
+// a failure.
 bool writeAll(SoundWriter& writer, const std::vector<double>& samples, unsigned int block = 4096,
-              unsigned int sampleRate = 44100);
+              unsigned int sampleRate = 44100, unsigned int channels = 2);
 
 // Reads the reader from its current position to the end through stereoRead
 // with blocks of `block` frames and no margin; interleaved stereo.
