@@ -110,8 +110,10 @@ void SoundWriterSndfile::close()
         return;
     const int result = sf_close(d->handle);
     d->handle = nullptr;
+    // libsndfile reports little here (it returns 0 after failed writes), but
+    // what it does report is passed on.
     if (result != 0)
-        setError(QString::fromLocal8Bit(sf_error_number(result)), d->context.c_str());
+        setError(QStringLiteral("Error while closing the file (%1)").arg(result), d->context.c_str());
 }
 
 void SoundWriterSndfile::setTags(const SoundIDTag& tags)
