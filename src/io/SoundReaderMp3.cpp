@@ -144,7 +144,9 @@ unsigned int SoundReaderMp3::getFrameNB()
     if (!d->handle)
         return 0;
     const off_t length = mpg123_length(d->handle);
-    return length > 0 ? static_cast<unsigned int>(length) : 0u;
+    if (length <= 0)
+        return 0;
+    return static_cast<unsigned int>(std::min<off_t>(length, 0xffffffff));
 }
 
 unsigned int SoundReaderMp3::getSampleRate()
