@@ -1,5 +1,9 @@
 #include "SoundReader.h"
 
+#include "SoundReaderMp3.h"
+#include "SoundReaderSndfile.h"
+#include "detail/FileNameSplitter.h"
+
 #include <QDebug>
 #include <QMessageLogger>
 #include <cmath>
@@ -70,4 +74,21 @@ unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsign
     if (n < static_cast<unsigned int>(toRead))
         mAtEnd = true;
     return n;
+}
+
+SoundReader* SoundReader::getFromFilename(QString fileName)
+{
+    const vexa_detail::FileNameSplitter name(fileName);
+    if (name.hasExtension("mp3"))
+        return new SoundReaderMp3();
+    if (name.hasExtension("wav") || name.hasExtension("flac") || name.hasExtension("ogg"))
+        return new SoundReaderSndfile();
+    return nullptr;
+}
+
+bool SoundReader::isRecognized(QString fileName)
+{
+    const vexa_detail::FileNameSplitter name(fileName);
+    return name.hasExtension("mp3") || name.hasExtension("wav") || name.hasExtension("flac") ||
+           name.hasExtension("ogg");
 }

@@ -49,6 +49,12 @@ public:
     // the number of frames read.
     unsigned int stereoRead(std::shared_ptr<SoundBuffer> buffer, unsigned int margin);
 
+    // A new, unopened reader for the file's extension (mp3, wav, flac, ogg;
+    // any case), owned by the caller; null for any other extension.
+    static SoundReader* getFromFilename(QString fileName);
+    // True when getFromFilename has a reader for the name.
+    static bool isRecognized(QString fileName);
+
 protected:
     // Decodes up to `frames` frames at the current file position into dst as
     // interleaved stereo doubles; returns the number of frames written.

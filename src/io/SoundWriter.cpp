@@ -1,5 +1,9 @@
 #include "SoundWriter.h"
 
+#include "SoundWriterMp3.h"
+#include "SoundWriterSndfile.h"
+#include "detail/FileNameSplitter.h"
+
 #include <cstdio>
 
 SoundWriter::SoundWriter(unsigned int sampleRate)
@@ -46,4 +50,24 @@ bool SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int 
     const unsigned int written = write(static_cast<unsigned int>(count), buffer->getFrame(start));
     mCurrentOffset += static_cast<int>(written);
     return written != static_cast<unsigned int>(count);
+}
+
+SoundWriter* SoundWriter::getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitrate,
+                                          SoundTools::SoundFormat format)
+{
+    if (fileName.isEmpty())
+        return nullptr;
+    const vexa_detail::FileNameSplitter name(fileName);
+    if (name.extension.empty())
+        return nullptr;
+    if (name.hasExtension("mp3"))
+        return new SoundWriterMp3(sampleRate, 2, bitrate);
+    SoundWriterSndfile::FileType type = SoundWriterSndfile::RAW;
+    if (name.hasExtension("wav"))
+        type = SoundWriterSndfile::WAV;
+    else if (name.hasExtension("flac"))
+        type = SoundWriterSndfile::FLAC;
+    else if (name.hasExtension("ogg"))
+        type = SoundWriterSndfile::OGG;
+    return new SoundWriterSndfile(sampleRate, 2, format, type);
 }

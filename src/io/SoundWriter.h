@@ -41,6 +41,13 @@ public:
     // Returns true on failure.
     bool writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int margin);
 
+    // A new, unopened stereo writer for the file's extension, owned by the
+    // caller: mp3 (with `bitrate` in kbit/s), wav, flac, ogg (with `format`),
+    // and headerless raw 32-bit float for any other extension. Null when the
+    // name has no extension.
+    static SoundWriter* getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitrate,
+                                        SoundTools::SoundFormat format);
+
 protected:
     // Stores `frames` interleaved frames of getChannelNum() values; returns
     // the number of frames stored.

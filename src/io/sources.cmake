@@ -1,4 +1,13 @@
 set(VEXA_IO_CLASSES
   SoundIDTag
   SoundReader
-  SoundWriter)
+  SoundWriter
+  SoundReaderSndfile
+  SoundWriterSndfile
+  SoundReaderMp3
+  SoundWriterMp3)
+
+set(VEXA_IO_PRIVATE_SOURCES
+  detail/FileNameSplitter.cpp
+  detail/FileNameSplitter.h
+  detail/LameApi.h)

@@ -1,0 +1,245 @@
+#include "SoundReaderMp3.h"
+
+#include <QDebug>
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+struct SoundReaderMp3::Private {
+    mpg123_handle* handle = nullptr;
+    unsigned int sampleRate = 0;
+    std::vector<int16_t> pcm; // decode buffer, 2 samples per frame
+    unsigned int pcmFrames = 0;
+    std::string context; // the file name, as the context of error texts
+};
+
+namespace {
+
+// ID3v1 genres with the Winamp extensions; the last entry is empty.
+const char* const kGenres[149] = {
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
+    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
+    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop", "Vocal",
+    "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip",
+    "Gospel", "Noise", "AlternRock", "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop",
+    "Instrumental Rock", "Ethnic", "Gothic", "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk",
+    "Eurodance", "Dream", "Southern Rock", "Comedy", "Cult", "Gangsta", "Top 40", "Christian Rap",
+    "Pop/Funk", "Jungle", "Native American", "Cabaret", "New Wave", "Psychadelic", "Rave", "Showtunes",
+    "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical", "Rock & Roll",
+    "Hard Rock", "Folk", "Folk-Rock", "National Folk", "Swing", "Fast Fusion", "Bebob", "Latin", "Revival",
+    "Celtic", "Bluegrass", "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock",
+    "Symphonic Rock", "Slow Rock", "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech",
+    "Chanson", "Opera", "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove",
+    "Satire", "Slow Jam", "Club", "Tango", "Samba", "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul",
+    "Freestyle", "Duet", "Punk Rock", "Drum Solo", "A capella", "Euro-House", "Dance Hall", "Goa",
+    "Drum & Bass", "Club-House", "Hardcore", "Terror", "Indie", "Britpop", "Negerpunk", "Polsk Punk",
+    "Beat", "Christian Gangsta Rap", "Heavy Metal", "Black Metal", "Crossover", "Contemporary Christian",
+    "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "Jpop", "Synthpop", ""};
+
+// UTF-8 text up to its first zero byte (at most `size` bytes), in the local
+// 8-bit encoding.
+std::string localText(const char* text, size_t size)
+{
+    if (!text)
+        return std::string();
+    const size_t length = strnlen(text, size);
+    return QString::fromUtf8(text, static_cast<int>(length)).toLocal8Bit().toStdString();
+}
+
+std::string localText(const mpg123_string* s)
+{
+    if (!s || !s->p || s->fill == 0)
+        return std::string();
+    return localText(s->p, s->fill);
+}
+
+QString mpgError(mpg123_handle* handle, int code)
+{
+    if (code == MPG123_ERR && handle)
+        return QString::fromLocal8Bit(mpg123_strerror(handle));
+    // The end of the data before any frame: nothing in the file is MPEG audio.
+    if (code == MPG123_DONE || code == MPG123_NEED_MORE)
+        return QStringLiteral("No MPEG audio frame found");
+    return QString::fromLocal8Bit(mpg123_plain_strerror(code));
+}
+
+} // namespace
+
+SoundReaderMp3::SoundReaderMp3()
+    : d(new Private)
+{
+    mpg123_init();
+}
+
+SoundReaderMp3::~SoundReaderMp3()
+{
+    close();
+}
+
+void SoundReaderMp3::init()
+{
+    mpg123_init();
+}
+
+bool SoundReaderMp3::isOpen() const
+{
+    return d->handle != nullptr;
+}
+
+SoundTools::Status SoundReaderMp3::open(QString fileName)
+{
+    close();
+    resetAtEnd();
+    mOffset = 0;
+    d->context = fileName.toStdString();
+    int err = MPG123_OK;
+    mpg123_handle* handle = mpg123_new(nullptr, &err);
+    if (!handle) {
+        setError(QString::fromLocal8Bit(mpg123_plain_strerror(err)), d->context.c_str());
+        return SoundTools::StatusError;
+    }
+    // Mono is decoded to two equal channels; the decoder's own notices on
+    // damaged streams are reported through our results instead.
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0.0);
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    err = mpg123_open(handle, fileName.toLocal8Bit().constData());
+    if (err == MPG123_OK)
+        err = mpg123_getformat(handle, &rate, &channels, &encoding);
+    if (err != MPG123_OK) {
+        const QString text = mpgError(handle, err);
+        mpg123_close(handle);
+        mpg123_delete(handle);
+        setError(text, d->context.c_str());
+        return SoundTools::StatusError;
+    }
+    d->handle = handle;
+    d->sampleRate = static_cast<unsigned int>(rate);
+    if (encoding != MPG123_ENC_SIGNED_16) {
+        setError(QStringLiteral("Only 16 bits mp3 supported"), d->context.c_str());
+        close();
+        return SoundTools::StatusError;
+    }
+    mpg123_scan(handle);
+    mpg123_format_none(handle);
+    mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    return SoundTools::StatusOk;
+}
+
+void SoundReaderMp3::close()
+{
+    if (!d->handle)
+        return;
+    mpg123_close(d->handle);
+    mpg123_delete(d->handle);
+    d->handle = nullptr;
+}
+
+unsigned int SoundReaderMp3::getFrameNB()
+{
+    if (!d->handle)
+        return 0;
+    const off_t length = mpg123_length(d->handle);
+    if (length <= 0)
+        return 0;
+    return static_cast<unsigned int>(std::min<off_t>(length, 0xffffffff));
+}
+
+unsigned int SoundReaderMp3::getSampleRate()
+{
+    return d->sampleRate;
+}
+
+void SoundReaderMp3::rewind()
+{
+    if (!d->handle)
+        return;
+    resetAtEnd();
+    const unsigned int length = getFrameNB();
+    double position = std::floor(getSampleRate() * mStartPoint + 0.5);
+    if (!(position >= 0.0))
+        position = 0.0;
+    if (position > length) {
+        qDebug() << "rewind too wide " << position << " " << length;
+        position = length;
+    }
+    const int offset = static_cast<int>(std::min(position, 2147483647.0));
+    const off_t reached = mpg123_seek(d->handle, offset, SEEK_SET);
+    mOffset = reached >= 0 ? static_cast<int>(reached) : offset;
+}
+
+unsigned int SoundReaderMp3::read(unsigned int frames, double* dst)
+{
+    if (!d->handle || frames == 0)
+        return 0;
+    if (frames != d->pcmFrames) {
+        d->pcmFrames = frames;
+        d->pcm.assign(2 * static_cast<size_t>(frames), 0);
+    }
+    unsigned char* const out = reinterpret_cast<unsigned char*>(d->pcm.data());
+    const size_t wanted = static_cast<size_t>(frames) * 4;
+    size_t filled = 0;
+    int code = MPG123_OK;
+    // The decoder may stop early on a format notice; go on until the block
+    // is full, the stream ends or an error occurs.
+    while (filled < wanted) {
+        size_t done = 0;
+        code = mpg123_read(d->handle, out + filled, wanted - filled, &done);
+        filled += done;
+        if (code == MPG123_NEW_FORMAT)
+            continue;
+        if (code != MPG123_OK || done == 0)
+            break;
+    }
+    const unsigned int n = static_cast<unsigned int>(filled / 4);
+    if (code != MPG123_OK) {
+        qDebug() << "mp3 reader return code " << code;
+        qDebug() << "count " << n;
+    }
+    const int16_t* src = d->pcm.data();
+    for (size_t i = 0; i < 2 * static_cast<size_t>(n); ++i)
+        dst[i] = src[i] * 3.0517578125e-5;
+    return n;
+}
+
+bool SoundReaderMp3::getTags(SoundIDTag& tags)
+{
+    if (!d->handle)
+        return false;
+    mpg123_id3v1* v1 = nullptr;
+    mpg123_id3v2* v2 = nullptr;
+    if (mpg123_id3(d->handle, &v1, &v2) != MPG123_OK)
+        return false;
+    // libmpg123 hands out an empty ID3v2 record for files without that tag:
+    // a tag that holds no frame counts as absent.
+    const bool hasV2 = v2 && (v2->texts > 0 || v2->comments > 0 || v2->extras > 0);
+    if (hasV2) {
+        tags.title = localText(v2->title);
+        tags.artist = localText(v2->artist);
+        tags.album = localText(v2->album);
+        tags.year = localText(v2->year);
+        tags.comment = localText(v2->comment);
+        tags.genre = localText(v2->genre);
+        for (size_t i = 0; i < v2->texts; ++i) {
+            if (std::memcmp(v2->text[i].id, "TRCK", 4) == 0) {
+                tags.track = localText(&v2->text[i].text);
+                break;
+            }
+        }
+        return true;
+    }
+    if (v1) {
+        tags.title = localText(v1->title, sizeof(v1->title));
+        tags.artist = localText(v1->artist, sizeof(v1->artist));
+        tags.album = localText(v1->album, sizeof(v1->album));
+        tags.year = localText(v1->year, sizeof(v1->year));
+        tags.comment = localText(v1->comment, sizeof(v1->comment));
+        tags.genre = v1->genre < 149 ? kGenres[v1->genre] : "Unknown";
+        return true;
+    }
+    return false;
+}
