@@ -60,11 +60,14 @@ __attribute__((always_inline)) inline void directFormLoop(const double* b, const
     for (unsigned int i = 0; i < n; ++i) {
         const Lanes2 xi = loadFrame(in + i);
         Lanes2 t = cb[0] * xi;
+#pragma GCC unroll 8
         for (unsigned k = 1; k < N; ++k)
             t = t + cb[k] * x[k - 1];
+#pragma GCC unroll 8
         for (unsigned k = N - 1; k >= 2; --k)
             t = t - ca[k] * y[k - 1];
         const Lanes2 yi = t - ca[1] * y[0];
+#pragma GCC unroll 8
         for (unsigned k = N - 2; k >= 1; --k) {
             x[k] = x[k - 1];
             y[k] = y[k - 1];
