@@ -1,5 +1,6 @@
 // Value types shared by every part of the library: operation results, file
-// sample formats and the stereo frame that all sample arrays are made of.
+// sample formats, filter band kinds and the stereo frame that all sample
+// arrays are made of.
 #ifndef VEXA_SOUNDTOOLS_H
 #define VEXA_SOUNDTOOLS_H
 
@@ -22,6 +23,19 @@ enum SoundFormat {
     PCM32 = 3,
     Float = 4,
     Double = 5
+};
+
+// Kind of filter band, shared by every filter builder and equalizer. Not
+// every builder supports every kind (the biquad equalizer has no band stop,
+// the first-order builder only low and high pass).
+enum FilterType : int {
+    LowPass = 0,
+    BandPass = 1,
+    BandStop = 2,
+    HighPass = 3,
+    LowShelf = 4,
+    BandEq = 5,   // peaking band
+    HighShelf = 6
 };
 
 // One stereo sample: left then right, nothing else. An array of

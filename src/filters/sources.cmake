@@ -1,0 +1,11 @@
+set(VEXA_FILTERS_CLASSES
+  SoundFilter
+  BiquadClipFilter
+  FilterBuilder
+  BiquadEqBuilder
+  Order1FilterBuilder
+  WeightingFilterBuilder)
+set(VEXA_FILTERS_PRIVATE_SOURCES
+  detail/DirectFormKernel.h
+  detail/DirectFormKernel.cpp
+  detail/Polynomial.h)
