@@ -1,6 +1,10 @@
 #include "SoundAlgoComposite.h"
 
+#include "BiquadEqBuilder.h"
+#include "Order1FilterBuilder.h"
+#include "SoundAlgoAdd.h"
 #include "SoundAlgoBypass.h"
+#include "SoundAlgoFilterSplit.h"
 
 #include <algorithm>
 #include <climits>
@@ -50,6 +54,47 @@ void SoundAlgoComposite::pushBranchUnlocked(std::vector<SoundAlgo*>& branch)
             nodes.push_back(node);
     }
     mBranches.push_back(std::move(nodes));
+}
+
+// ---------------------------------------------------------------------------
+// Multiband trees
+
+void SoundAlgoComposite::buildMultibandTree(const std::vector<double>& freqs, FrequencyAlgoBuilder& builder, bool biquad)
+{
+    if (freqs.empty()) {
+        builder.buildAlgo(this, 0, QStringLiteral("[0-22050]"));
+        return;
+    }
+    recursiveBuildMultibandTree(freqs, 0, builder, biquad);
+}
+
+void SoundAlgoComposite::recursiveBuildMultibandTree(const std::vector<double>& freqs, int index,
+                                                     FrequencyAlgoBuilder& builder, bool biquad)
+{
+    const size_t i = static_cast<size_t>(index);
+    const int f = static_cast<int>(freqs[i]);
+    const int fPrev = index == 0 ? 0 : static_cast<int>(freqs[i - 1]);
+    const QString name = QStringLiteral("[%1-%2]").arg(fPrev).arg(f);
+
+    std::shared_ptr<SoundTools::FilterBuilder> lowPass;
+    if (biquad)
+        lowPass = std::make_shared<SoundTools::BiquadEqBuilder>(SoundTools::LowPass, freqs[i], 1.0, 0.0);
+    else
+        lowPass = std::make_shared<SoundTools::Order1FilterBuilder>(SoundTools::LowPass, freqs[i]);
+
+    // The split's output 0 (below f) feeds branch 0 of the band pair, its
+    // output 1 (the rest) branch 1; the pair is summed back.
+    auto* sub = new SoundAlgoComposite(name, false);
+    pushAlgo(new SoundAlgoFilterSplit(lowPass));
+    pushAlgo(sub);
+    pushAlgo(new SoundAlgoAdd(2, true, nullptr));
+
+    builder.buildAlgo(sub, index, name);
+    sub->addNewBranch();
+    if (i + 1 < freqs.size())
+        sub->recursiveBuildMultibandTree(freqs, index + 1, builder, biquad);
+    else
+        builder.buildAlgo(sub, index + 1, QStringLiteral("[%1-%2]").arg(f).arg(22050));
 }
 
 // ---------------------------------------------------------------------------

@@ -38,6 +38,13 @@ public:
     void pushAlgo(SoundAlgo* algo);
     void pushBranch(std::vector<SoundAlgo*>& branch);
 
+    // A tree of two-way splits at the given crossover frequencies (Hz,
+    // ascending): one band per interval, each filled by the builder, summed
+    // back into one signal. The bands are named "[low-high]" in whole Hz, the
+    // last one ending at 22050. biquad selects second-order low-pass splits
+    // (first order otherwise). Without frequencies there is one band.
+    void buildMultibandTree(const std::vector<double>& freqs, FrequencyAlgoBuilder& builder, bool biquad);
+
     SoundTools::Status process() override;
     unsigned int getInputNumber() const override;
     unsigned int getOutputNumber() const override;
@@ -66,6 +73,7 @@ protected:
     unsigned int getBranchInOverlap(unsigned int sampleRate, unsigned int b) const;
 
     int processOneLoop(int b);
+    void recursiveBuildMultibandTree(const std::vector<double>& freqs, int index, FrequencyAlgoBuilder& builder, bool biquad);
 
     void debugBuffers() override;
     unsigned int getOutBufferOverlap(unsigned int sampleRate) const override;

@@ -4,7 +4,10 @@ set(VEXA_FILTERS_CLASSES
   FilterBuilder
   BiquadEqBuilder
   Order1FilterBuilder
-  WeightingFilterBuilder)
+  WeightingFilterBuilder
+  SoundAlgoFilter
+  SoundAlgoFilterSplit
+  SoundAlgoFilterBiquad)
 set(VEXA_FILTERS_PRIVATE_SOURCES
   detail/DirectFormKernel.h
   detail/DirectFormKernel.cpp
