@@ -7,6 +7,12 @@
 #include "SoundFilter.h"
 #include "WeightingFilterBuilder.h"
 
+#include "BenchSupport.h"
+#include "MemoryWriter.h"
+#include "SoundAlgoBypass.h"
+#include "SoundAlgoComposite.h"
+#include "SoundAlgoFilterBiquad.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QLoggingCategory>
@@ -168,6 +174,53 @@ void BM_ClipFilterInCache(benchmark::State& state)
 
 } // namespace
 
+// The equalizer node through the processing loop: 10 minutes of stereo
+// from a generating reader to a discarding writer.
+void BM_Eq10Node(benchmark::State& state)
+{
+    constexpr unsigned int kFrames = 600u * 44100u;
+    SoundBuffer::setDefaultSize(static_cast<unsigned int>(state.range(0)));
+    PatternReader reader(kFrames, 44100);
+    auto* eq = new SoundAlgoFilterBiquad();
+    const double freqs[10] = {31, 62, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
+    for (int i = 0; i < 10; ++i)
+        eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
+    for (auto _ : state) {
+        reader.rewind();
+        DiscardWriter writer(44100);
+        eq->processAll(reader, &writer);
+        benchmark::DoNotOptimize(writer.frames);
+    }
+    eq->release();
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// Three bands of a multiband tree with pass-through bands, summed back.
+class PassBand : public SoundAlgoComposite::FrequencyAlgoBuilder {
+public:
+    void buildAlgo(SoundAlgoComposite* target, int, const QString&) override { target->pushAlgo(new SoundAlgoBypass()); }
+};
+
+void BM_Multiband3Node(benchmark::State& state)
+{
+    constexpr unsigned int kFrames = 600u * 44100u;
+    SoundBuffer::setDefaultSize(static_cast<unsigned int>(state.range(0)));
+    PatternReader reader(kFrames, 44100);
+    auto* tree = new SoundAlgoComposite();
+    PassBand bands;
+    tree->buildMultibandTree({200, 2000}, bands, true);
+    for (auto _ : state) {
+        reader.rewind();
+        DiscardWriter writer(44100);
+        tree->processAll(reader, &writer);
+        benchmark::DoNotOptimize(writer.frames);
+    }
+    tree->release();
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_Eq10Node)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_Multiband3Node)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_BiquadInCache)->Arg(4096)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BiquadInPlaceInCache)->Arg(4096)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TenBandCascadeInCache)->Arg(1024)->Arg(4096)->Unit(benchmark::kMicrosecond);

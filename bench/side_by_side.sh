@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Times vexa beside the tools people use today on the same files, in one run,
+# alternating the sides, and prints medians and ratios.
+#
+#   bash bench/side_by_side.sh [REPS]
+#
+# Test audio comes from the shared generator (../shared/bench/gen_audio.sh),
+# written to $AUDIO_DIR (default: build/bench-audio). SoX and FFmpeg are
+# installed here, for the benchmark only; the library never uses them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+REPS=${1:-5}
+ROOT=$PWD
+GEN=${VEXA_BENCH_GEN:-$ROOT/../shared/bench}
+export AUDIO_DIR=${AUDIO_DIR:-$ROOT/build/bench-audio}
+OUT=$(mktemp -d)
+trap 'rm -rf "$OUT"' EXIT
+
+need=()
+for p in sox libsox-fmt-all ffmpeg lame flac bc python3-numpy python3-scipy; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if [ "${#need[@]}" -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+bash "$GEN/gen_audio.sh" >&2
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target vexa_bench >/dev/null
+VEXA=$ROOT/build/bench/vexa_bench
+M=$AUDIO_DIR/music10.wav
+
+EQ_F=(31 62 125 250 500 1000 2000 4000 8000 16000)
+EQ_G=(+3 -3 +3 -3 +3 -3 +3 -3 +3 -3)
+SOX_EQ=(); FF_EQ64=""
+for i in "${!EQ_F[@]}"; do
+  SOX_EQ+=(equalizer "${EQ_F[$i]}" 1o "${EQ_G[$i]}")
+  FF_EQ64+="${FF_EQ64:+,}equalizer=f=${EQ_F[$i]}:t=o:w=1:g=${EQ_G[$i]}:r=f64"
+done
+FF=(ffmpeg -nostdin -hide_banner -nostats -y -v error)
+
+# name | command ... ; cases of one group alternate within each repetition.
+declare -A TIMES
+time_case() {
+  local name=$1; shift
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || { echo "failed: $name" >&2; return 1; }
+  t1=$(date +%s.%N)
+  TIMES[$name]+="$(echo "$t1 - $t0" | bc) "
+}
+
+group_eq() {
+  time_case vexa_eq10 "$VEXA" eq10 "$M" "$OUT/eq_vexa.wav"
+  time_case ffmpeg_eq10_f64_ft1 "${FF[@]}" -filter_threads 1 -i "$M" -af "$FF_EQ64" "$OUT/eq_ff.wav"
+  time_case sox_eq10 sox "$M" "$OUT/eq_sox.wav" "${SOX_EQ[@]}"
+}
+group_copy() {
+  time_case vexa_copy "$VEXA" copy "$M" "$OUT/copy_vexa.wav"
+  time_case sox_copy sox "$M" "$OUT/copy_sox.wav"
+}
+
+for ((r = 0; r < REPS; r++)); do
+  group_eq
+  group_copy
+done
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+declare -A MED
+for k in "${!TIMES[@]}"; do MED[$k]=$(echo "${TIMES[$k]}" | median); done
+
+printf '| case | median s (%d runs) | ratio to vexa |\n|---|---|---|\n' "$REPS"
+row() { printf '| %s | %.3f | %s |\n' "$1" "${MED[$1]}" "$(echo "scale=2; ${MED[$1]} / ${MED[$2]}" | bc)"; }
+row vexa_eq10 vexa_eq10
+row ffmpeg_eq10_f64_ft1 vexa_eq10
+row sox_eq10 vexa_eq10
+row vexa_copy vexa_copy
+row sox_copy vexa_copy
