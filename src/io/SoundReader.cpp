@@ -40,7 +40,11 @@ double SoundReader::getLength()
 
 std::string SoundReader::getLengthString()
 {
-    const double length = getLength();
+    return formatLength(getLength());
+}
+
+std::string SoundReader::formatLength(double length)
+{
     const double hours = std::floor(length / 3600.0);
     const double rest = length - hours * 3600.0;
     const double minutes = std::floor(rest / 60.0);

@@ -41,6 +41,8 @@ public:
     double getLength();
     // The length as hh:mm:ss.sss.
     std::string getLengthString();
+    // A duration in seconds as hh:mm:ss.sss.
+    static std::string formatLength(double seconds);
 
     // Fills the buffer with the next frames, keeping the last `margin` frames
     // of its previous content at its head. At the end of the stream (nothing

@@ -53,6 +53,13 @@ protected:
     // the number of frames stored.
     virtual unsigned int write(unsigned int frames, double* src) = 0;
 
+    // For writers that drive other writers (one file per track).
+    static unsigned int writeTo(SoundWriter* target, unsigned int frames, double* src)
+    {
+        return target->write(frames, src);
+    }
+    static void advanceOffset(SoundWriter* target, int frames) { target->mCurrentOffset += frames; }
+
     // Frames written, counted from the range begin.
     int mCurrentOffset = 0;
     int mRangeBegin = 0;

@@ -5,7 +5,8 @@ set(VEXA_IO_CLASSES
   SoundReaderSndfile
   SoundWriterSndfile
   SoundReaderMp3
-  SoundWriterMp3)
+  SoundWriterMp3
+  SoundWriterMultiFile)
 
 set(VEXA_IO_PRIVATE_SOURCES
   detail/FileNameSplitter.cpp

@@ -1,6 +1,6 @@
 #include "RMSStepDetector.h"
 
-#include "detail/TimeFormat.h"
+#include "SoundReader.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -477,7 +477,7 @@ std::ostream& RMSStepDetector::outputRegion(const Region& region) const
        << " ";
     if (region.IsNoise)
         os << "[";
-    os << vexa_detail::formatLength(begin) << " (" << vexa_detail::formatLength(length) << ") : "
+    os << SoundReader::formatLength(begin) << " (" << SoundReader::formatLength(length) << ") : "
        << levelDb(std::sqrt(region.RMSSqrValue0)) << " " << levelDb(std::sqrt(region.RMSSqrValue1));
     if (region.IsNoise)
         os << "]";
