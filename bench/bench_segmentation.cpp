@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -99,74 +99,6 @@ BENCHMARK(BM_DetectorNoOutput)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMilli
 // ---------------------------------------------------------------------------
 // Evaluation on a recording with known track boundaries.
 
-// Minimal reader of 16-bit PCM stereo WAV files, for this evaluation only.
-class Pcm16WavReader : public SoundReader {
-public:
-    SoundTools::Status open(QString fileName) override
-    {
-        mFile.open(fileName.toStdString(), std::ios::binary);
-        char riff[12];
-        if (!mFile.read(riff, 12) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
-            return SoundTools::StatusError;
-        bool format = false;
-        while (mFile) {
-            char id[4];
-            uint32_t size = 0;
-            if (!mFile.read(id, 4) || !mFile.read(reinterpret_cast<char*>(&size), 4))
-                break;
-            if (std::memcmp(id, "fmt ", 4) == 0) {
-                std::vector<char> fmt(size);
-                mFile.read(fmt.data(), size);
-                uint16_t tag, channels, bits;
-                std::memcpy(&tag, fmt.data(), 2);
-                std::memcpy(&channels, fmt.data() + 2, 2);
-                std::memcpy(&mRate, fmt.data() + 4, 4);
-                std::memcpy(&bits, fmt.data() + 14, 2);
-                format = tag == 1 && channels == 2 && bits == 16;
-            } else if (std::memcmp(id, "data", 4) == 0) {
-                mFrameNb = size / 4;
-                mDataStart = mFile.tellg();
-                return format ? SoundTools::StatusOk : SoundTools::StatusError;
-            } else {
-                mFile.seekg(size + (size & 1), std::ios::cur);
-            }
-        }
-        return SoundTools::StatusError;
-    }
-    void close() override { mFile.close(); }
-    unsigned int getFrameNB() override { return mFrameNb; }
-    unsigned int getSampleRate() override { return mRate; }
-    void rewind() override
-    {
-        resetAtEnd();
-        mFile.clear();
-        mFile.seekg(mDataStart);
-        mOffset = 0;
-        mPosition = 0;
-    }
-    SoundTools::SoundFormat getInputFormat() override { return SoundTools::PCM16; }
-
-protected:
-    unsigned int read(unsigned int frames, double* dst) override
-    {
-        const unsigned int n = std::min(frames, mFrameNb - mPosition);
-        mRaw.resize(2 * static_cast<size_t>(n));
-        mFile.read(reinterpret_cast<char*>(mRaw.data()), static_cast<std::streamsize>(4) * n);
-        const unsigned int got = static_cast<unsigned int>(mFile.gcount() / 4);
-        for (size_t i = 0; i < 2 * static_cast<size_t>(got); ++i)
-            dst[i] = mRaw[i] / 32768.0;
-        mPosition += got;
-        return got;
-    }
-
-private:
-    std::ifstream mFile;
-    std::streampos mDataStart;
-    uint32_t mRate = 0;
-    unsigned int mFrameNb = 0;
-    unsigned int mPosition = 0;
-    std::vector<int16_t> mRaw;
-};
 
 struct Span {
     double begin;
@@ -224,11 +156,12 @@ int evaluate(const char* wavPath, const char* truthPath)
         {"rmsTime 0.05 s, -25 dB", -25.0, 0.05, false, 0, 0, 0},
         {"rmsTime 0.05 s, -20 dB", -20.0, 0.05, false, 0, 0, 0},
     };
-    Pcm16WavReader reader;
-    if (reader.open(QString::fromLocal8Bit(wavPath)) != SoundTools::StatusOk) {
-        std::fprintf(stderr, "cannot read %s as 16-bit stereo PCM WAV\n", wavPath);
+    std::unique_ptr<SoundReader> file(SoundReader::getFromFilename(QString::fromLocal8Bit(wavPath)));
+    if (!file || file->open(QString::fromLocal8Bit(wavPath)) != SoundTools::StatusOk) {
+        std::fprintf(stderr, "cannot read %s\n", wavPath);
         return 1;
     }
+    SoundReader& reader = *file;
     const double rate = reader.getSampleRate();
     std::printf("%s: %u frames at %.0f Hz (%.1f s), %zu true tracks\n", wavPath, reader.getFrameNB(), rate,
                 reader.getFrameNB() / rate, truth.size());

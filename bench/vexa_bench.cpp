@@ -4,6 +4,9 @@
 //   vexa_bench copy IN OUT      read and write, nothing done
 //   vexa_bench eq10 IN OUT      10-band peaking equalizer, 31 Hz - 16 kHz,
 //                               1 octave, alternately +3 and -3 dB
+//   vexa_bench detect IN        track detection (step detector, default
+//                               parameters), prints the regions found
+#include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
 #include "SoundReader.h"
@@ -49,8 +52,8 @@ int run(SoundAlgo* node, const char* in, const char* out)
 int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT\n");
+    if (argc < 3 || (argc != 4 && std::strcmp(argv[1], "detect") != 0)) {
+        std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT, vexa_bench detect IN\n");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
@@ -63,6 +66,19 @@ int main(int argc, char** argv)
         for (int i = 0; i < 10; ++i)
             eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
         return run(eq, argv[2], argv[3]);
+    }
+    if (std::strcmp(argv[1], "detect") == 0) {
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
+        if (!reader || reader->open(QString::fromLocal8Bit(argv[2])) != SoundTools::StatusOk) {
+            std::fprintf(stderr, "cannot read %s: %s\n", argv[2], qPrintable(SoundDebuggableClass::getError()));
+            return 1;
+        }
+        reader->rewind();
+        auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+        const SoundTools::Status s = detector->processAll(*reader, nullptr);
+        std::printf("%d regions, %d tracks\n", detector->size(), detector->getSegmentsNumber());
+        detector->release();
+        return s == SoundTools::StatusOk ? 0 : 1;
     }
     std::fprintf(stderr, "unknown operation %s\n", argv[1]);
     return 2;

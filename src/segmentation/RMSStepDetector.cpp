@@ -1,5 +1,7 @@
 #include "RMSStepDetector.h"
 
+#include <emmintrin.h>
+
 #include "SoundReader.h"
 
 #include <QDebug>
@@ -150,9 +152,18 @@ SoundTools::Status RMSStepDetector::process()
     double sumL = 0.0;
     double sumR = 0.0;
     bool windowReady = false;
-    for (int i = 0; i < outFrames; ++i) {
+    // The region being built is kept in locals for the loop and written
+    // back around pushRegion, which reads it.
+    double regionL = mSumL;
+    double regionR = mSumR;
+    int count = mCount;
+    int lastPos = mLastPos;
+    const __m128d windowSize = _mm_set1_pd(static_cast<double>(n));
+    const double stepRatio = mStepRatio;
+    int phase = ((inOrigin % n) + n) % n; // p mod n, kept up to date below
+    for (int i = 0; i < outFrames; ++i, phase = phase + 1 == n ? 0 : phase + 1) {
         const int p = inOrigin + i;
-        if (p > mLastPos) {
+        if (p > lastPos) {
             if (!windowReady) {
                 for (int k = 0; k < n; ++k) {
                     sumL += in[i + k].left * in[i + k].left;
@@ -165,9 +176,12 @@ SoundTools::Status RMSStepDetector::process()
                 sumR += f.right * f.right;
             }
             // The running sums drift by rounding: keep them non-negative.
-            const double msL = std::max(sumL, 0.0) / n;
-            const double msR = std::max(sumR, 0.0) / n;
-            if (p % n == 0)
+            // Both channels are divided in one vector operation.
+            double ms[2];
+            _mm_storeu_pd(ms, _mm_div_pd(_mm_set_pd(std::max(sumR, 0.0), std::max(sumL, 0.0)), windowSize));
+            const double msL = ms[0];
+            const double msR = ms[1];
+            if (phase == 0)
                 mSlopeDetector.feed(msL, msR, p);
             sumL -= in[i].left * in[i].left;
             sumR -= in[i].right * in[i].right;
@@ -177,7 +191,7 @@ SoundTools::Status RMSStepDetector::process()
                 if (msL == 0.0 && msR == 0.0) {
                     // Digital silence before anything was measured belongs
                     // to no region.
-                    mLastPos = p;
+                    lastPos = p;
                     mCurBegin = p + 1;
                     analyse = false;
                 } else {
@@ -185,40 +199,56 @@ SoundTools::Status RMSStepDetector::process()
                 }
             }
             if (analyse) {
-                const double meanL = mCount ? mSumL / mCount : 0.0;
-                const double meanR = mCount ? mSumR / mCount : 0.0;
-                const double m = std::max(meanL, meanR);
+                // The step test compares the window's level c with the
+                // region's mean m = max(sums) / count (max(a / n, b / n) is
+                // max(a, b) / n exactly). Steps are rare: a test without the
+                // division, with a margin far above its rounding, rules most
+                // frames out, and only the others take the exact test.
+                const double top = std::max(regionL, regionR);
                 const double c = std::max(msL, msR);
+                const double cn = c * count;
+                const bool maybe = count == 0 || cn > top * stepRatio * (1.0 - 1e-9) || top > cn * stepRatio * (1.0 - 1e-9);
+                const double m = maybe && count ? top / count : 0.0;
                 int pushed = 1;
-                if (c > m * mStepRatio || m > c * mStepRatio)
+                if (maybe && (c > m * stepRatio || m > c * stepRatio)) {
+                    mSumL = regionL;
+                    mSumR = regionR;
+                    mCount = count;
+                    mLastPos = lastPos;
                     pushed = pushRegion(false);
+                    lastPos = mLastPos;
+                }
                 if (pushed == 0) {
-                    mSumL = msL;
-                    mSumR = msR;
-                    mCount = 1;
+                    regionL = msL;
+                    regionR = msR;
+                    count = 1;
                     mCurBegin = p + n / 2;
                 } else if (pushed == 3) {
-                    mSumL = msL;
-                    mSumR = msR;
-                    mCount = 1;
+                    regionL = msL;
+                    regionR = msR;
+                    count = 1;
                     mCurBegin = p;
-                    mLastPos = p;
+                    lastPos = p;
                 } else {
-                    mSumL += msL;
-                    mSumR += msR;
-                    ++mCount;
-                    mLastPos = p;
+                    regionL += msL;
+                    regionR += msR;
+                    ++count;
+                    lastPos = p;
                 }
             }
         }
         if (out) {
             if (mOutputMode == RegionLevel) {
-                out[i] = mCount ? Frame{std::sqrt(mSumL / mCount), std::sqrt(mSumR / mCount)} : Frame{0.0, 0.0};
+                out[i] = count ? Frame{std::sqrt(regionL / count), std::sqrt(regionR / count)} : Frame{0.0, 0.0};
             } else {
                 out[i] = in[i];
             }
         }
     }
+    mSumL = regionL;
+    mSumR = regionR;
+    mCount = count;
+    mLastPos = lastPos;
 
     if (mRealTimeMode)
         flush(false);
