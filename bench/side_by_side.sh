@@ -29,6 +29,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target vexa_bench >/dev/null
 VEXA=$ROOT/build/bench/vexa_bench
 M=$AUDIO_DIR/music10.wav
+ALB=$AUDIO_DIR/album_side.wav
 
 EQ_F=(31 62 125 250 500 1000 2000 4000 8000 16000)
 EQ_G=(+3 -3 +3 -3 +3 -3 +3 -3 +3 -3)
@@ -60,9 +61,21 @@ group_copy() {
   time_case sox_copy sox "$M" "$OUT/copy_sox.wav"
 }
 
+group_detect() {
+  time_case vexa_detect "$VEXA" detect "$ALB"
+  time_case ffmpeg_silencedetect "${FF[@]}" -v info -i "$ALB" -af silencedetect=noise=-50dB:d=1 -f null -
+}
+group_split() {
+  rm -rf "$OUT/split_vexa" "$OUT/split_sox"; mkdir -p "$OUT/split_vexa" "$OUT/split_sox"
+  time_case vexa_split "$VEXA" split "$ALB" "$OUT/split_vexa/track.wav"
+  time_case sox_silence_split sox "$ALB" "$OUT/split_sox/track.wav" silence 1 0.5 -50d 1 1.0 -50d : newfile : restart
+}
+
 for ((r = 0; r < REPS; r++)); do
   group_eq
   group_copy
+  group_detect
+  group_split
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
@@ -76,3 +89,9 @@ row ffmpeg_eq10_f64_ft1 vexa_eq10
 row sox_eq10 vexa_eq10
 row vexa_copy vexa_copy
 row sox_copy vexa_copy
+row vexa_detect vexa_detect
+row ffmpeg_silencedetect vexa_detect
+row vexa_split vexa_split
+row sox_silence_split vexa_split
+echo
+echo "files written by the last split: vexa $(ls "$OUT/split_vexa" | wc -l), sox $(ls "$OUT/split_sox" | wc -l)"

@@ -6,11 +6,14 @@
 //                               1 octave, alternately +3 and -3 dB
 //   vexa_bench detect IN        track detection (step detector, default
 //                               parameters), prints the regions found
+//   vexa_bench split IN TEMPLATE  detection, then one file per track
+//                               (30 s minimum), named after TEMPLATE
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
+#include "SoundWriterMultiFile.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -66,6 +69,33 @@ int main(int argc, char** argv)
         for (int i = 0; i < 10; ++i)
             eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
         return run(eq, argv[2], argv[3]);
+    }
+    if (std::strcmp(argv[1], "split") == 0) {
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
+        if (!reader || reader->open(QString::fromLocal8Bit(argv[2])) != SoundTools::StatusOk) {
+            std::fprintf(stderr, "cannot read %s: %s\n", argv[2], qPrintable(SoundDebuggableClass::getError()));
+            return 1;
+        }
+        reader->rewind();
+        auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+        if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk)
+            return 1;
+        reader->rewind();
+        int files = 0;
+        SoundTools::Status s;
+        {
+            SoundWriterMultiFile writer(detector, 30.0, reader->getSampleRate(), 2, 192, SoundTools::PCM16);
+            detector->release();
+            if (writer.open(QString::fromLocal8Bit(argv[3])) != SoundTools::StatusOk)
+                return 1;
+            auto* pass = new SoundAlgoBypass();
+            s = pass->processAll(*reader, &writer);
+            pass->release();
+            writer.close();
+            files = writer.GetWrittenFiles();
+        }
+        std::printf("%d files\n", files);
+        return s == SoundTools::StatusOk ? 0 : 1;
     }
     if (std::strcmp(argv[1], "detect") == 0) {
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
