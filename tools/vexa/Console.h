@@ -1,0 +1,63 @@
+// What the vexa tool shows people: one-line errors, a progress bar on a
+// terminal, and output files that appear only once complete.
+#ifndef VEXA_TOOL_CONSOLE_H
+#define VEXA_TOOL_CONSOLE_H
+
+#include <QElapsedTimer>
+#include <QString>
+
+class SoundAlgo;
+
+enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+// Writes "vexa: error: <message>" on standard error and returns the code.
+int fail(const QString& message, int code = ExitFailed);
+// The library's last error text, for messages.
+QString libraryError();
+
+// A progress bar on standard error (percentage, speed in times real time,
+// time left) for a processing run, when standard error is a terminal and
+// the tool is not quiet.
+class Progress {
+public:
+    Progress(const QString& label, unsigned int sampleRate, bool enabled);
+    ~Progress();
+    // Follows the run of this node (its progress signal).
+    void follow(SoundAlgo* node);
+    void update(unsigned int processed, unsigned int total);
+    void finish();
+
+private:
+    QString mLabel;
+    unsigned int mSampleRate;
+    bool mEnabled;
+    bool mShown = false;
+    QElapsedTimer mClock;
+    qint64 mLastDraw = -1000;
+};
+
+// An output file written under a temporary name in the same folder (with
+// the same extension, which selects the format) and renamed on commit; it
+// is removed if never committed.
+class AtomicOutput {
+public:
+    explicit AtomicOutput(const QString& finalName);
+    ~AtomicOutput();
+    AtomicOutput(const AtomicOutput&) = delete;
+    AtomicOutput& operator=(const AtomicOutput&) = delete;
+
+    const QString& tempName() const { return mTemp; }
+    const QString& finalName() const { return mFinal; }
+    // Renames the temporary file to the final name; false with a reason.
+    bool commit(QString& error);
+
+private:
+    QString mFinal;
+    QString mTemp;
+    bool mCommitted = false;
+};
+
+// Whether standard error is a terminal.
+bool stderrIsTerminal();
+
+#endif

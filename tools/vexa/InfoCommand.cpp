@@ -1,0 +1,121 @@
+// vexa info FILE...: what a file holds, as the library reads it.
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+
+#include <vexa/vexa.h>
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {
+    {"json", nullptr, "print the results as JSON on standard output"},
+    {"help", nullptr, "show this help"},
+};
+
+const char* formatName(SoundTools::SoundFormat f)
+{
+    switch (f) {
+    case SoundTools::PCM8: return "pcm8";
+    case SoundTools::PCM16: return "pcm16";
+    case SoundTools::PCM24: return "pcm24";
+    case SoundTools::PCM32: return "pcm32";
+    case SoundTools::Float: return "float";
+    case SoundTools::Double: return "double";
+    }
+    return "unknown";
+}
+
+QJsonObject tagsObject(const SoundIDTag& t)
+{
+    QJsonObject o;
+    auto put = [&o](const char* key, const std::string& v) {
+        if (!v.empty())
+            o.insert(QLatin1String(key), QString::fromStdString(v));
+    };
+    put("title", t.title);
+    put("artist", t.artist);
+    put("album", t.album);
+    put("year", t.year);
+    put("comment", t.comment);
+    put("track", t.track);
+    put("genre", t.genre);
+    return o;
+}
+
+} // namespace
+
+int runInfo(int argc, char** argv)
+{
+    ParsedArgs args;
+    QString error;
+    if (!parseArgs(argc, argv, 2, kOptions, args, error))
+        return fail(error + QStringLiteral(" (see vexa info --help)"), ExitUsage);
+    if (args.has("help")) {
+        std::printf("%s", qUtf8Printable(helpText(
+            "vexa info FILE... [--json]",
+            "Shows the format, sample rate, channels, length, frame count, sample format and tags of audio files\n"
+            "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
+            kOptions, "  vexa info side_a.flac\n  vexa info --json *.mp3\n")));
+        return ExitOk;
+    }
+    if (args.positional.isEmpty())
+        return fail(QStringLiteral("info needs at least one file (see vexa info --help)"), ExitUsage);
+
+    const bool json = args.has("json");
+    QJsonArray results;
+    int status = ExitOk;
+    for (const QString& name : args.positional) {
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(name));
+        if (!reader) {
+            status = fail(QStringLiteral("%1 : not a recognised audio file name").arg(name));
+            continue;
+        }
+        if (reader->open(name) != SoundTools::StatusOk) {
+            status = fail(libraryError());
+            continue;
+        }
+        unsigned int channels = 2;
+        QString kind = QStringLiteral("mp3");
+        if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(reader.get())) {
+            channels = sndfile->getChannelNum();
+            kind = QFileInfo(name).suffix().toLower();
+        }
+        SoundIDTag tags;
+        reader->getTags(tags);
+        QJsonObject o;
+        o.insert("file", name);
+        o.insert("format", kind);
+        o.insert("sample_rate", static_cast<int>(reader->getSampleRate()));
+        o.insert("channels", static_cast<int>(channels));
+        o.insert("length", QString::fromStdString(reader->getLengthString()));
+        o.insert("seconds", reader->getLength());
+        o.insert("frames", static_cast<double>(reader->getFrameNB()));
+        o.insert("sample_format", QLatin1String(formatName(reader->getInputFormat())));
+        o.insert("tags", tagsObject(tags));
+        if (json) {
+            results.append(o);
+            continue;
+        }
+        std::printf("%s\n", qUtf8Printable(name));
+        std::printf("  format         %s\n", qUtf8Printable(kind));
+        std::printf("  sample rate    %u Hz\n", reader->getSampleRate());
+        std::printf("  channels       %u%s\n", channels, channels == 2 ? "" : " (read as stereo)");
+        std::printf("  length         %s\n", reader->getLengthString().c_str());
+        std::printf("  frames         %u\n", reader->getFrameNB());
+        std::printf("  sample format  %s\n", formatName(reader->getInputFormat()));
+        const QJsonObject t = tagsObject(tags);
+        for (auto it = t.begin(); it != t.end(); ++it)
+            std::printf("  %-14s %s\n", qUtf8Printable(it.key()), qUtf8Printable(it.value().toString()));
+    }
+    if (json)
+        std::printf("%s", QJsonDocument(results).toJson().constData());
+    return status;
+}

@@ -1,0 +1,168 @@
+// vexa process IN OUT [options]: one pass of a processing chain built from
+// the options, in the order given.
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+
+#include <vexa/vexa.h>
+
+#include <QFileInfo>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {
+    {"gain", "DB", "fixed gain in dB"},
+    {"eq", "FREQ:GAIN[:WIDTH]", "peaking band (width in octaves, default 1); repeatable"},
+    {"low-shelf", "FREQ:GAIN", "low shelf"},
+    {"high-shelf", "FREQ:GAIN", "high shelf"},
+    {"low-pass", "FREQ", "second-order low pass (Butterworth)"},
+    {"high-pass", "FREQ", "second-order high pass (Butterworth)"},
+    {"a-weight", nullptr, "A-weighting filter (IEC 61672)"},
+    {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
+    {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
+    {"start", "SECONDS", "start reading at this time"},
+    {"title", "TEXT", "title tag (tags are copied from the input otherwise)"},
+    {"artist", "TEXT", "artist tag"},
+    {"album", "TEXT", "album tag"},
+    {"year", "TEXT", "year tag"},
+    {"comment", "TEXT", "comment tag"},
+    {"genre", "TEXT", "genre tag"},
+    {"quiet", nullptr, "no progress bar"},
+    {"help", nullptr, "show this help"},
+};
+
+// Bandwidth in octaves of a second-order Butterworth section (Q = 1/sqrt 2).
+constexpr double kButterworthOctaves = 1.8999686269529916;
+
+bool sampleFormat(const QString& text, SoundTools::SoundFormat& format)
+{
+    if (text == QLatin1String("pcm16"))
+        format = SoundTools::PCM16;
+    else if (text == QLatin1String("pcm24"))
+        format = SoundTools::PCM24;
+    else if (text == QLatin1String("float"))
+        format = SoundTools::Float;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+int runProcess(int argc, char** argv)
+{
+    ParsedArgs args;
+    QString error;
+    if (!parseArgs(argc, argv, 2, kOptions, args, error))
+        return fail(error + QStringLiteral(" (see vexa process --help)"), ExitUsage);
+    if (args.has("help")) {
+        std::printf("%s", qUtf8Printable(helpText(
+            "vexa process IN OUT [options]",
+            "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
+            "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
+            kOptions,
+            "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
+            "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n")));
+        return ExitOk;
+    }
+    if (args.positional.size() != 2)
+        return fail(QStringLiteral("process needs IN and OUT (see vexa process --help)"), ExitUsage);
+    const QString in = args.positional[0];
+    const QString out = args.positional[1];
+
+    // The chain, in the order of the options.
+    auto* chain = new SoundAlgoComposite(QStringLiteral("process"));
+    std::unique_ptr<SoundAlgoComposite, void (*)(SoundAlgoComposite*)> chainOwner(chain, [](SoundAlgoComposite* c) { c->release(); });
+    SoundTools::SoundFormat format = SoundTools::PCM16;
+    double bitrate = 192;
+    double start = 0;
+    for (const auto& [name, value] : args.options) {
+        std::vector<double> v;
+        const auto bad = [&](const char* what) {
+            return fail(QStringLiteral("--%1 %2: %3").arg(name, value, QLatin1String(what)), ExitUsage);
+        };
+        if (name == QLatin1String("gain")) {
+            if (!toNumbers(value, v, 1, 1))
+                return bad("expected a gain in dB");
+            chain->pushAlgo(new SoundAlgoScale(v[0]));
+        } else if (name == QLatin1String("eq")) {
+            if (!toNumbers(value, v, 2, 3) || v[0] <= 0 || (v.size() == 3 && v[2] <= 0))
+                return bad("expected FREQ:GAIN[:WIDTH] with a positive frequency and width");
+            chain->pushAlgo(new SoundAlgoFilterBiquad(SoundTools::BandEq, v[0], v.size() == 3 ? v[2] : 1.0, v[1]));
+        } else if (name == QLatin1String("low-shelf") || name == QLatin1String("high-shelf")) {
+            if (!toNumbers(value, v, 2, 2) || v[0] <= 0)
+                return bad("expected FREQ:GAIN with a positive frequency");
+            chain->pushAlgo(new SoundAlgoFilterBiquad(name == QLatin1String("low-shelf") ? SoundTools::LowShelf : SoundTools::HighShelf,
+                                                      v[0], 1.0, v[1]));
+        } else if (name == QLatin1String("low-pass") || name == QLatin1String("high-pass")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] <= 0)
+                return bad("expected a positive frequency in Hz");
+            chain->pushAlgo(new SoundAlgoFilterBiquad(name == QLatin1String("low-pass") ? SoundTools::LowPass : SoundTools::HighPass,
+                                                      v[0], kButterworthOctaves, 0.0));
+        } else if (name == QLatin1String("a-weight")) {
+            chain->pushAlgo(new SoundAlgoFilter(std::make_shared<SoundTools::WeightingFilterBuilder>()));
+        } else if (name == QLatin1String("format")) {
+            if (!sampleFormat(value, format))
+                return bad("expected pcm16, pcm24 or float");
+        } else if (name == QLatin1String("bitrate")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] < 8 || v[0] > 320)
+                return bad("expected a bit rate in kbit/s (8 to 320)");
+            bitrate = v[0];
+        } else if (name == QLatin1String("start")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] < 0)
+                return bad("expected a time in seconds");
+            start = v[0];
+        }
+    }
+    if (chain->getBranchNumber() == 0)
+        chain->pushAlgo(new SoundAlgoBypass());
+
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
+    if (!reader)
+        return fail(QStringLiteral("%1 : not a recognised audio file name").arg(in));
+    if (reader->open(in) != SoundTools::StatusOk)
+        return fail(libraryError());
+    reader->setStartPoint(start);
+    reader->rewind();
+
+    SoundIDTag tags;
+    reader->getTags(tags);
+    const std::pair<const char*, std::string*> tagOptions[] = {{"title", &tags.title},   {"artist", &tags.artist},
+                                                               {"album", &tags.album},   {"year", &tags.year},
+                                                               {"comment", &tags.comment}, {"genre", &tags.genre}};
+    for (const auto& [key, field] : tagOptions) {
+        if (args.has(key))
+            *field = args.value(key).toStdString();
+    }
+
+    AtomicOutput output(out);
+    std::unique_ptr<SoundWriter> writer(
+        SoundWriter::getFromFilename(output.tempName(), reader->getSampleRate(), static_cast<unsigned int>(bitrate), format));
+    if (!writer)
+        return fail(QStringLiteral("%1 : no writer for this file name").arg(out));
+    if (writer->open(output.tempName()) != SoundTools::StatusOk)
+        return fail(libraryError().replace(output.tempName(), out));
+    writer->setTags(tags);
+    writer->setRange(reader->getOffset(), INT_MAX);
+
+    Progress progress(QFileInfo(in).fileName(), reader->getSampleRate(), !args.has("quiet"));
+    progress.follow(chain);
+    const SoundTools::Status status = chain->processAll(*reader, writer.get());
+    progress.finish();
+    // A failure when the file is finished (a full disk) shows as a new error.
+    const QString before = libraryError();
+    writer->close();
+    if (status != SoundTools::StatusOk)
+        return fail(QStringLiteral("processing %1 failed: %2").arg(in, libraryError().replace(output.tempName(), out)));
+    if (libraryError() != before)
+        return fail(libraryError().replace(output.tempName(), out));
+    writer.reset();
+    if (!output.commit(error))
+        return fail(error);
+    return ExitOk;
+}

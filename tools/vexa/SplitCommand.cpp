@@ -1,0 +1,250 @@
+// vexa split IN TEMPLATE [options]: finds the tracks of a recording and
+// writes one file per track.
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+#include "Tracks.h"
+
+#include <vexa/vexa.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {
+    {"threshold", "DB", "detection noise threshold, relative to the loudest region (default -40)"},
+    {"window", "SECONDS", "length of the level-measuring window (default 0.2)"},
+    {"noise", "DB", "flag regions below this level (relative to the loudest) as noise"},
+    {"estimate-noise", "SECONDS", "estimate the noise level from the quietest SECONDS per 5 minutes"},
+    {"split-quiet", "SECONDS", "split long tracks at quiet passages (noise estimated per track)"},
+    {"merge", nullptr, "merge neighbouring regions of the same kind"},
+    {"min-track", "SECONDS", "tracks shorter than this are not written (default 30)"},
+    {"dry-run", nullptr, "print the tracks found and write nothing"},
+    {"regions", "FILE.json", "save the regions"},
+    {"load-regions", "FILE.json", "use saved regions instead of detecting"},
+    {"labels", "FILE.txt", "write the track list as an Audacity label track"},
+    {"cue", "FILE.cue", "write the track list as a CUE sheet"},
+    {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg files (default pcm16)"},
+    {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
+    {"title", "TEXT", "title tag of every file"},
+    {"artist", "TEXT", "artist tag"},
+    {"album", "TEXT", "album tag"},
+    {"year", "TEXT", "year tag"},
+    {"comment", "TEXT", "comment tag"},
+    {"genre", "TEXT", "genre tag"},
+    {"json", nullptr, "print the tracks as JSON on standard output"},
+    {"quiet", nullptr, "no progress bar"},
+    {"help", nullptr, "show this help"},
+};
+
+bool writeText(const QString& name, const QByteArray& text, QString& error)
+{
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = QStringLiteral("%1 : %2").arg(name, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QByteArray labelTrack(const std::vector<Track>& tracks, unsigned int rate)
+{
+    QByteArray out;
+    for (const Track& t : tracks) {
+        out += QStringLiteral("%1\t%2\tTrack %3\n")
+                   .arg(static_cast<double>(t.begin) / rate, 0, 'f', 6)
+                   .arg(static_cast<double>(t.begin + t.frames) / rate, 0, 'f', 6)
+                   .arg(t.number)
+                   .toUtf8();
+    }
+    return out;
+}
+
+QByteArray cueSheet(const std::vector<Track>& tracks, unsigned int rate, const QString& audio)
+{
+    QByteArray out = QStringLiteral("FILE \"%1\" WAVE\n").arg(QFileInfo(audio).fileName()).toUtf8();
+    for (const Track& t : tracks) {
+        const long long cdFrames = t.begin * 75 / rate; // CD frames of 1/75 s
+        out += QStringLiteral("  TRACK %1 AUDIO\n    TITLE \"Track %2\"\n    INDEX 01 %3:%4:%5\n")
+                   .arg(t.number, 2, 10, QChar('0'))
+                   .arg(t.number)
+                   .arg(cdFrames / (75 * 60), 2, 10, QChar('0'))
+                   .arg((cdFrames / 75) % 60, 2, 10, QChar('0'))
+                   .arg(cdFrames % 75, 2, 10, QChar('0'))
+                   .toUtf8();
+    }
+    return out;
+}
+
+} // namespace
+
+int runSplit(int argc, char** argv)
+{
+    ParsedArgs args;
+    QString error;
+    if (!parseArgs(argc, argv, 2, kOptions, args, error))
+        return fail(error + QStringLiteral(" (see vexa split --help)"), ExitUsage);
+    if (args.has("help")) {
+        std::printf("%s", qUtf8Printable(helpText(
+            "vexa split IN TEMPLATE [options]",
+            "Finds the tracks of a recording (a record side, a tape, a live set) and writes one file per track,\n"
+            "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
+            "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format.",
+            kOptions,
+            "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
+            "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n")));
+        return ExitOk;
+    }
+    if (args.positional.size() != 2 && !(args.positional.size() == 1 && args.has("dry-run")))
+        return fail(QStringLiteral("split needs IN and TEMPLATE (see vexa split --help)"), ExitUsage);
+    const QString in = args.positional[0];
+    const QString nameTemplate = args.positional.value(1);
+
+    SplitSettings settings;
+    SoundTools::SoundFormat format = SoundTools::PCM16;
+    double bitrate = 192;
+    for (const auto& [name, value] : args.options) {
+        double v = 0;
+        const bool numeric = toNumber(value, v);
+        const auto bad = [&](const char* what) {
+            return fail(QStringLiteral("--%1 %2: %3").arg(name, value, QLatin1String(what)), ExitUsage);
+        };
+        if (name == QLatin1String("threshold")) {
+            if (!numeric || v >= 0)
+                return bad("expected a negative level in dB");
+            settings.thresholdDb = v;
+        } else if (name == QLatin1String("window")) {
+            if (!numeric || v <= 0 || v > 10)
+                return bad("expected a time in seconds (up to 10)");
+            settings.windowSeconds = v;
+        } else if (name == QLatin1String("noise")) {
+            if (!numeric)
+                return bad("expected a level in dB");
+            settings.noiseDb = v;
+            settings.hasNoise = true;
+        } else if (name == QLatin1String("estimate-noise")) {
+            if (!numeric || v <= 0)
+                return bad("expected a time in seconds");
+            settings.estimateSeconds = v;
+        } else if (name == QLatin1String("split-quiet")) {
+            if (!numeric || v <= 0)
+                return bad("expected a time in seconds");
+            settings.splitSeconds = v;
+        } else if (name == QLatin1String("merge")) {
+            settings.merge = true;
+        } else if (name == QLatin1String("min-track")) {
+            if (!numeric || v < 0)
+                return bad("expected a time in seconds");
+            settings.minTrackSeconds = v;
+        } else if (name == QLatin1String("format")) {
+            if (value == QLatin1String("pcm16"))
+                format = SoundTools::PCM16;
+            else if (value == QLatin1String("pcm24"))
+                format = SoundTools::PCM24;
+            else if (value == QLatin1String("float"))
+                format = SoundTools::Float;
+            else
+                return bad("expected pcm16, pcm24 or float");
+        } else if (name == QLatin1String("bitrate")) {
+            if (!numeric || v < 8 || v > 320)
+                return bad("expected a bit rate in kbit/s (8 to 320)");
+            bitrate = v;
+        }
+    }
+    const bool progress = !args.has("quiet");
+
+    unsigned int rate = 44100;
+    RMSStepDetector* detector = nullptr;
+    if (args.has("load-regions")) {
+        const QString name = args.value("load-regions");
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("%1 : %2").arg(name, file.errorString()));
+        QJsonParseError parse;
+        QJsonObject object = QJsonDocument::fromJson(file.readAll(), &parse).object();
+        if (parse.error != QJsonParseError::NoError)
+            return fail(QStringLiteral("%1 : %2").arg(name, parse.errorString()));
+        detector = RMSStepDetector::createFromJSon(object);
+        if (!detector)
+            return fail(QStringLiteral("%1 : not a saved region list (%2)").arg(name, libraryError()));
+        rate = static_cast<unsigned int>(object.value("SampleRate").toInt());
+        if (rate == 0)
+            rate = 44100;
+    } else {
+        detector = detectTracks(in, settings, progress, error, rate);
+        if (!detector)
+            return fail(error);
+    }
+    std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> owner(detector, [](RMSStepDetector* d) { d->release(); });
+
+    const std::vector<Track> tracks = tracksOf(*detector, rate, settings.minTrackSeconds);
+    if (args.has("regions")) {
+        QJsonObject o;
+        detector->writeToJSon(o);
+        if (!writeText(args.value("regions"), QJsonDocument(o).toJson(), error))
+            return fail(error);
+    }
+    if (args.has("labels") && !writeText(args.value("labels"), labelTrack(tracks, rate), error))
+        return fail(error);
+    if (args.has("cue") && !writeText(args.value("cue"), cueSheet(tracks, rate, in), error))
+        return fail(error);
+
+    const bool json = args.has("json");
+    QJsonArray list;
+    for (const Track& t : tracks) {
+        QJsonObject o;
+        o.insert("track", t.number);
+        o.insert("start_s", static_cast<double>(t.begin) / rate);
+        o.insert("end_s", static_cast<double>(t.begin + t.frames) / rate);
+        o.insert("length_s", static_cast<double>(t.frames) / rate);
+        o.insert("level_db", std::round(t.levelDb * 100.0) / 100.0);
+        list.append(o);
+        if (!json) {
+            std::printf("track %2d  start %s  length %s  level %6.1f dB\n", t.number,
+                        qUtf8Printable(formatSeconds(static_cast<double>(t.begin) / rate)),
+                        qUtf8Printable(formatSeconds(static_cast<double>(t.frames) / rate)), t.levelDb);
+        }
+    }
+    if (tracks.empty()) {
+        if (json)
+            std::printf("%s", QJsonDocument(QJsonObject{{"tracks", list}}).toJson().constData());
+        return fail(QStringLiteral("no track of at least %1 s found in %2; try --threshold, --estimate-noise or --min-track")
+                        .arg(settings.minTrackSeconds)
+                        .arg(in));
+    }
+
+    QStringList written;
+    if (!args.has("dry-run")) {
+        SoundIDTag tags;
+        const std::pair<const char*, std::string*> tagOptions[] = {{"title", &tags.title},   {"artist", &tags.artist},
+                                                                   {"album", &tags.album},   {"year", &tags.year},
+                                                                   {"comment", &tags.comment}, {"genre", &tags.genre}};
+        for (const auto& [key, field] : tagOptions) {
+            if (args.has(key))
+                *field = args.value(key).toStdString();
+        }
+        const int files = writeTracks(in, nameTemplate, detector, settings, static_cast<unsigned int>(bitrate), format,
+                                      progress, &tags, written, error);
+        if (files < 0)
+            return fail(error);
+    }
+    if (json) {
+        QJsonArray files;
+        for (const QString& f : written)
+            files.append(f);
+        std::printf("%s", QJsonDocument(QJsonObject{{"tracks", list}, {"files", files}}).toJson().constData());
+    } else if (!written.isEmpty()) {
+        for (const QString& f : written)
+            std::printf("wrote %s\n", qUtf8Printable(f));
+    }
+    return ExitOk;
+}
