@@ -1,3 +1,4 @@
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "NodeHarness.h"
@@ -11,12 +12,7 @@
 
 namespace {
 
-class Routing : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+class Routing : public DefaultSizeTest {};
 
 // Runs a whole stream of the ramp through a node with a small block size.
 // Returns the interleaved samples written.

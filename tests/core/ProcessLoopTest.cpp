@@ -1,3 +1,4 @@
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "ShiftNode.h"
@@ -126,12 +127,7 @@ void runCase(const LoopCase& c)
     node->release();
 }
 
-class ProcessLoop : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+class ProcessLoop : public DefaultSizeTest {};
 
 } // namespace
 

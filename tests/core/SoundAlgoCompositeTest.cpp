@@ -1,3 +1,4 @@
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "ShiftNode.h"
@@ -51,12 +52,7 @@ using vexatest::Probe;
 
 namespace {
 
-class Composite : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+class Composite : public DefaultSizeTest {};
 
 } // namespace
 

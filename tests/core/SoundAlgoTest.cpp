@@ -1,3 +1,4 @@
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "TestSignals.h"
 
@@ -86,12 +87,7 @@ void captureCritical(QtMsgType type, const QMessageLogContext&, const QString& m
         gCritical << msg;
 }
 
-class SoundAlgoNode : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+class SoundAlgoNode : public DefaultSizeTest {};
 
 } // namespace
 

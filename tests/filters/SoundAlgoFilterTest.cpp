@@ -1,3 +1,4 @@
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "TestSignals.h"
@@ -21,12 +22,7 @@ using Frames = std::vector<StereoFrame<double>>;
 
 namespace {
 
-class FilterNodes : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+class FilterNodes : public DefaultSizeTest {};
 
 // Runs a whole stream through a node and returns the frames written.
 Frames runStream(SoundAlgo& node, const Frames& input, unsigned int blockSize, unsigned int maxChunk = 0)

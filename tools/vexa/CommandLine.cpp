@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <cmath>
+#include <cstdio>
 
 bool ParsedArgs::has(const QString& name) const
 {
@@ -107,4 +108,36 @@ bool toNumbers(const QString& text, std::vector<double>& values, int minCount, i
         values.push_back(v);
     }
     return true;
+}
+
+const char* const kTagNames[6] = {"title", "artist", "album", "year", "comment", "genre"};
+
+std::vector<OptionSpec> withTagOptions(std::vector<OptionSpec> specs)
+{
+    static const char* const helps[6] = {"title tag", "artist tag", "album tag", "year tag", "comment tag", "genre tag"};
+    // Before --help, which closes every list.
+    auto at = specs.end();
+    if (!specs.empty() && QLatin1String(specs.back().name) == QLatin1String("help"))
+        --at;
+    std::vector<OptionSpec> tags;
+    for (int i = 0; i < 6; ++i)
+        tags.push_back({kTagNames[i], "TEXT", helps[i]});
+    specs.insert(at, tags.begin(), tags.end());
+    return specs;
+}
+
+int startCommand(int argc, char** argv, const char* command, const std::vector<OptionSpec>& specs, const char* usage,
+                 const char* description, const char* examples, ParsedArgs& args)
+{
+    QString error;
+    if (!parseArgs(argc, argv, 2, specs, args, error)) {
+        std::fprintf(stderr, "vexa: error: %s (see vexa %s --help)\n", qUtf8Printable(error), command);
+        return 2;
+    }
+    if (args.has(QStringLiteral("help"))) {
+        std::printf("%s", qUtf8Printable(helpText(QLatin1String(usage), QLatin1String(description), specs,
+                                                  QLatin1String(examples))));
+        return 0;
+    }
+    return -1;
 }

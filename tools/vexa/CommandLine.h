@@ -27,6 +27,16 @@ struct ParsedArgs {
 // Parses argv[first..]; on a bad option fills `error` and returns false.
 bool parseArgs(int argc, char** argv, int first, const std::vector<OptionSpec>& specs, ParsedArgs& out, QString& error);
 
+// Parses the arguments of a command (argv[2..]) and answers --help with the
+// command's help text. Returns -1 when the command goes on, else the exit
+// status to return (0 after the help, 2 after a usage error).
+int startCommand(int argc, char** argv, const char* command, const std::vector<OptionSpec>& specs, const char* usage,
+                 const char* description, const char* examples, ParsedArgs& args);
+
+// Options of the text tags: title, artist, album, year, comment, genre.
+std::vector<OptionSpec> withTagOptions(std::vector<OptionSpec> specs);
+extern const char* const kTagNames[6];
+
 // The help text of a command: usage line, description, options, examples.
 QString helpText(const QString& usage, const QString& description, const std::vector<OptionSpec>& specs,
                  const QString& examples);

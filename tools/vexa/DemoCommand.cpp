@@ -28,18 +28,16 @@ const std::vector<OptionSpec> kOptions = {
 int runDemo(int argc, char** argv)
 {
     ParsedArgs args;
+    const int early = startCommand(argc, argv, "demo", kOptions,
+        "vexa demo [DIR] [--duration SECONDS]",
+        "Synthesises a demonstration record side (six tracks of different loudness separated by low-level\n"
+        "noise, one ending in a fade-out) into DIR (default demo-out/), splits it into one tagged FLAC file\n"
+        "per track and prints what it found against what it synthesised.",
+        "  vexa demo\n  vexa demo /tmp/demo --duration 240\n",
+        args);
+    if (early >= 0)
+        return early;
     QString error;
-    if (!parseArgs(argc, argv, 2, kOptions, args, error))
-        return fail(error + QStringLiteral(" (see vexa demo --help)"), ExitUsage);
-    if (args.has("help")) {
-        std::printf("%s", qUtf8Printable(helpText(
-            "vexa demo [DIR] [--duration SECONDS]",
-            "Synthesises a demonstration record side (six tracks of different loudness separated by low-level\n"
-            "noise, one ending in a fade-out) into DIR (default demo-out/), splits it into one tagged FLAC file\n"
-            "per track and prints what it found against what it synthesised.",
-            kOptions, "  vexa demo\n  vexa demo /tmp/demo --duration 240\n")));
-        return ExitOk;
-    }
     if (args.positional.size() > 1)
         return fail(QStringLiteral("demo takes at most one folder (see vexa demo --help)"), ExitUsage);
     double total = 900;

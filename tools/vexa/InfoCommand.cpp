@@ -55,17 +55,15 @@ QJsonObject tagsObject(const SoundIDTag& t)
 int runInfo(int argc, char** argv)
 {
     ParsedArgs args;
+    const int early = startCommand(argc, argv, "info", kOptions,
+        "vexa info FILE... [--json]",
+        "Shows the format, sample rate, channels, length, frame count, sample format and tags of audio files\n"
+        "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
+        "  vexa info side_a.flac\n  vexa info --json *.mp3\n",
+        args);
+    if (early >= 0)
+        return early;
     QString error;
-    if (!parseArgs(argc, argv, 2, kOptions, args, error))
-        return fail(error + QStringLiteral(" (see vexa info --help)"), ExitUsage);
-    if (args.has("help")) {
-        std::printf("%s", qUtf8Printable(helpText(
-            "vexa info FILE... [--json]",
-            "Shows the format, sample rate, channels, length, frame count, sample format and tags of audio files\n"
-            "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
-            kOptions, "  vexa info side_a.flac\n  vexa info --json *.mp3\n")));
-        return ExitOk;
-    }
     if (args.positional.isEmpty())
         return fail(QStringLiteral("info needs at least one file (see vexa info --help)"), ExitUsage);
 

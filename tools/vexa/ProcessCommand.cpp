@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Tracks.h"
 
 #include <vexa/vexa.h>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionSpec> kOptions = withTagOptions({
     {"gain", "DB", "fixed gain in dB"},
     {"eq", "FREQ:GAIN[:WIDTH]", "peaking band (width in octaves, default 1); repeatable"},
     {"low-shelf", "FREQ:GAIN", "low shelf"},
@@ -26,15 +27,9 @@ const std::vector<OptionSpec> kOptions = {
     {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
     {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"start", "SECONDS", "start reading at this time"},
-    {"title", "TEXT", "title tag (tags are copied from the input otherwise)"},
-    {"artist", "TEXT", "artist tag"},
-    {"album", "TEXT", "album tag"},
-    {"year", "TEXT", "year tag"},
-    {"comment", "TEXT", "comment tag"},
-    {"genre", "TEXT", "genre tag"},
     {"quiet", nullptr, "no progress bar"},
-    {"help", nullptr, "show this help"},
-};
+    {"help", nullptr, "show this help (tags not given are copied from the input)"},
+});
 
 // Bandwidth in octaves of a second-order Butterworth section (Q = 1/sqrt 2).
 constexpr double kButterworthOctaves = 1.8999686269529916;
@@ -57,19 +52,16 @@ bool sampleFormat(const QString& text, SoundTools::SoundFormat& format)
 int runProcess(int argc, char** argv)
 {
     ParsedArgs args;
+    const int early = startCommand(
+        argc, argv, "process", kOptions, "vexa process IN OUT [options]",
+        "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
+        "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
+        "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
+        "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n",
+        args);
+    if (early >= 0)
+        return early;
     QString error;
-    if (!parseArgs(argc, argv, 2, kOptions, args, error))
-        return fail(error + QStringLiteral(" (see vexa process --help)"), ExitUsage);
-    if (args.has("help")) {
-        std::printf("%s", qUtf8Printable(helpText(
-            "vexa process IN OUT [options]",
-            "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
-            "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
-            kOptions,
-            "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
-            "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n")));
-        return ExitOk;
-    }
     if (args.positional.size() != 2)
         return fail(QStringLiteral("process needs IN and OUT (see vexa process --help)"), ExitUsage);
     const QString in = args.positional[0];
@@ -132,13 +124,7 @@ int runProcess(int argc, char** argv)
 
     SoundIDTag tags;
     reader->getTags(tags);
-    const std::pair<const char*, std::string*> tagOptions[] = {{"title", &tags.title},   {"artist", &tags.artist},
-                                                               {"album", &tags.album},   {"year", &tags.year},
-                                                               {"comment", &tags.comment}, {"genre", &tags.genre}};
-    for (const auto& [key, field] : tagOptions) {
-        if (args.has(key))
-            *field = args.value(key).toStdString();
-    }
+    applyTagOptions(args, tags);
 
     AtomicOutput output(out);
     std::unique_ptr<SoundWriter> writer(

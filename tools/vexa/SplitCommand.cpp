@@ -20,7 +20,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionSpec> kOptions = withTagOptions({
     {"threshold", "DB", "detection noise threshold, relative to the loudest region (default -40)"},
     {"window", "SECONDS", "length of the level-measuring window (default 0.2)"},
     {"noise", "DB", "flag regions below this level (relative to the loudest) as noise"},
@@ -35,16 +35,10 @@ const std::vector<OptionSpec> kOptions = {
     {"cue", "FILE.cue", "write the track list as a CUE sheet"},
     {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg files (default pcm16)"},
     {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
-    {"title", "TEXT", "title tag of every file"},
-    {"artist", "TEXT", "artist tag"},
-    {"album", "TEXT", "album tag"},
-    {"year", "TEXT", "year tag"},
-    {"comment", "TEXT", "comment tag"},
-    {"genre", "TEXT", "genre tag"},
     {"json", nullptr, "print the tracks as JSON on standard output"},
     {"quiet", nullptr, "no progress bar"},
-    {"help", nullptr, "show this help"},
-};
+    {"help", nullptr, "show this help (the tags go to every file, with its track number)"},
+});
 
 bool writeText(const QString& name, const QByteArray& text, QString& error)
 {
@@ -90,20 +84,17 @@ QByteArray cueSheet(const std::vector<Track>& tracks, unsigned int rate, const Q
 int runSplit(int argc, char** argv)
 {
     ParsedArgs args;
+    const int early = startCommand(
+        argc, argv, "split", kOptions, "vexa split IN TEMPLATE [options]",
+        "Finds the tracks of a recording (a record side, a tape, a live set) and writes one file per track,\n"
+        "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
+        "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format.",
+        "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
+        "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n",
+        args);
+    if (early >= 0)
+        return early;
     QString error;
-    if (!parseArgs(argc, argv, 2, kOptions, args, error))
-        return fail(error + QStringLiteral(" (see vexa split --help)"), ExitUsage);
-    if (args.has("help")) {
-        std::printf("%s", qUtf8Printable(helpText(
-            "vexa split IN TEMPLATE [options]",
-            "Finds the tracks of a recording (a record side, a tape, a live set) and writes one file per track,\n"
-            "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
-            "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format.",
-            kOptions,
-            "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
-            "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n")));
-        return ExitOk;
-    }
     if (args.positional.size() != 2 && !(args.positional.size() == 1 && args.has("dry-run")))
         return fail(QStringLiteral("split needs IN and TEMPLATE (see vexa split --help)"), ExitUsage);
     const QString in = args.positional[0];
@@ -225,13 +216,7 @@ int runSplit(int argc, char** argv)
     QStringList written;
     if (!args.has("dry-run")) {
         SoundIDTag tags;
-        const std::pair<const char*, std::string*> tagOptions[] = {{"title", &tags.title},   {"artist", &tags.artist},
-                                                                   {"album", &tags.album},   {"year", &tags.year},
-                                                                   {"comment", &tags.comment}, {"genre", &tags.genre}};
-        for (const auto& [key, field] : tagOptions) {
-            if (args.has(key))
-                *field = args.value(key).toStdString();
-        }
+        applyTagOptions(args, tags);
         const int files = writeTracks(in, nameTemplate, detector, settings, static_cast<unsigned int>(bitrate), format,
                                       progress, &tags, written, error);
         if (files < 0)

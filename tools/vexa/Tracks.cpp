@@ -1,5 +1,6 @@
 #include "Tracks.h"
 
+#include "CommandLine.h"
 #include "Console.h"
 
 #include <vexa/vexa.h>
@@ -141,4 +142,13 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         written << to;
     }
     return files;
+}
+
+void applyTagOptions(const ParsedArgs& args, SoundIDTag& tags)
+{
+    std::string* fields[6] = {&tags.title, &tags.artist, &tags.album, &tags.year, &tags.comment, &tags.genre};
+    for (int i = 0; i < 6; ++i) {
+        if (args.has(QLatin1String(kTagNames[i])))
+            *fields[i] = args.value(QLatin1String(kTagNames[i])).toStdString();
+    }
 }

@@ -46,4 +46,8 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
 
 QString formatSeconds(double seconds);
 
+struct ParsedArgs;
+// Sets the tags given as options (--title ...) in `tags`.
+void applyTagOptions(const ParsedArgs& args, SoundIDTag& tags);
+
 #endif
