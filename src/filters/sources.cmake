@@ -4,8 +4,11 @@ set(VEXA_FILTERS_CLASSES
   FilterBuilder
   BiquadEqBuilder
   Order1FilterBuilder
-  WeightingFilterBuilder)
+  WeightingFilterBuilder
+  SoundAlgoEqFIR)
 set(VEXA_FILTERS_PRIVATE_SOURCES
   detail/DirectFormKernel.h
   detail/DirectFormKernel.cpp
-  detail/Polynomial.h)
+  detail/Polynomial.h
+  detail/Remez.h
+  detail/Remez.cpp)
