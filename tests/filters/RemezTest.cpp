@@ -18,13 +18,13 @@ namespace {
 
 const double kPassDev = (1.0 - std::pow(10.0, -0.025)) / 2.0;
 
-struct Spec {
+struct Target {
     int taps;
     std::vector<double> edges, desired, weights;
     int type = 1;
 };
 
-std::vector<double> designOf(const Spec& s, RemezResult* result = nullptr)
+std::vector<double> designOf(const Target& s, RemezResult* result = nullptr)
 {
     std::vector<double> h(static_cast<size_t>(s.taps));
     const RemezResult r = remezDesign(h.data(), s.taps, static_cast<int>(s.desired.size()), s.edges.data(),
@@ -54,7 +54,7 @@ struct Measure {
 };
 
 // The weighted error W (D - A) on 40 points per cosine term and band.
-Measure measure(const std::vector<double>& h, const Spec& s)
+Measure measure(const std::vector<double>& h, const Target& s)
 {
     Measure m;
     std::vector<double> errors;
@@ -99,7 +99,7 @@ TEST(Remez, DesignsAreEquirippleAndOptimal)
 {
     const double w40 = kPassDev / 0.01, w60 = kPassDev / 0.001;
     const double a = 1000.0 / 44100;
-    const std::vector<Spec> specs = {
+    const std::vector<Target> targets = {
         {35, {0, a, 3 * a, 0.5}, {1, 0}, {1, w40}},
         {137, {0, a / 2, a, 0.5}, {0, 1}, {w40, 1}},
         {61, {0, 0.1, 0.15, 0.25, 0.3, 0.5}, {0, 1, 0}, {w40, 1, w40}},
@@ -107,7 +107,7 @@ TEST(Remez, DesignsAreEquirippleAndOptimal)
         {24, {0, 0.1, 0.2, 0.5}, {1, 0}, {1, 10}},
         {447, {0, a, a + 0.005, 0.5}, {1, 0}, {1, w60}},
     };
-    for (const Spec& s : specs) {
+    for (const Target& s : targets) {
         SCOPED_TRACE(testing::Message() << s.taps << " taps, " << s.desired.size() << " bands");
         RemezResult result;
         const auto h = designOf(s, &result);
@@ -129,7 +129,7 @@ TEST(Remez, DesignsAreEquirippleAndOptimal)
 TEST(Remez, AgreesWithAnIndependentImplementation)
 {
     struct Golden {
-        Spec spec;
+        Target target;
         std::vector<double> taps;
     };
     const std::vector<Golden> golden = {
@@ -161,12 +161,12 @@ TEST(Remez, AgreesWithAnIndependentImplementation)
           0.015104231437499525, -0.0024081838894478695, 0.00052987335240398288}},
     };
     for (const Golden& g : golden) {
-        SCOPED_TRACE(g.spec.taps);
-        const auto h = designOf(g.spec);
+        SCOPED_TRACE(g.target.taps);
+        const auto h = designOf(g.target);
         ASSERT_EQ(h.size(), g.taps.size());
         for (size_t k = 0; k < h.size(); ++k)
             EXPECT_NEAR(h[k], g.taps[k], 1e-4) << k;
-        const Measure ours = measure(h, g.spec), theirs = measure(g.taps, g.spec);
+        const Measure ours = measure(h, g.target), theirs = measure(g.taps, g.target);
         const double a = *std::max_element(ours.bandMax.begin(), ours.bandMax.end());
         const double b = *std::max_element(theirs.bandMax.begin(), theirs.bandMax.end());
         EXPECT_NEAR(a / b, 1.0, 0.01);
@@ -180,7 +180,7 @@ TEST(Remez, OddSymmetry)
 {
     for (int taps : {31, 32}) {
         SCOPED_TRACE(taps);
-        const Spec s{taps, {0.05, 0.45}, {1}, {1}, 3};
+        const Target s{taps, {0.05, 0.45}, {1}, {1}, 3};
         RemezResult result;
         const auto h = designOf(s, &result);
         EXPECT_NE(result, RemezResult::BadBands);

@@ -1,5 +1,5 @@
 // The FFT filter and the FFT equalizer: the designed FIR against its
-// specification, the overlap-add convolution against a direct one, tones.
+// design targets, the overlap-add convolution against a direct one, tones.
 #include "SpectralTestUtil.h"
 #include "TestSignals.h"
 
@@ -113,10 +113,10 @@ void captureMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 
 } // namespace
 
-// The designs meet their specification when measured: 447 taps (capped at
+// The designs meet their targets when measured: 447 taps (capped at
 // N/2), symmetric, pass band within the ripple and stop band below the
 // attenuation, each within the excess the length estimate leaves.
-TEST(FFTFilterDesign, MeasuredResponsesMeetTheSpecification)
+TEST(FFTFilterDesign, MeasuredResponsesMeetTheTargets)
 {
     struct Case {
         SoundTools::FilterType type;
