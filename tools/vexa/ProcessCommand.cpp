@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -24,6 +25,12 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"low-pass", "FREQ", "second-order low pass (Butterworth)"},
     {"high-pass", "FREQ", "second-order high pass (Butterworth)"},
     {"a-weight", nullptr, "A-weighting filter (IEC 61672)"},
+    {"fir-low-pass", "FREQ", "linear-phase FIR low pass (equiripple design)"},
+    {"fir-high-pass", "FREQ", "linear-phase FIR high pass"},
+    {"fir-band-pass", "F1:F2", "linear-phase FIR band pass"},
+    {"fft-low-pass", "FREQ", "linear-phase low pass run by FFT (8192-point, 447 taps)"},
+    {"fft-high-pass", "FREQ", "linear-phase high pass run by FFT"},
+    {"fft-band-pass", "F1:F2", "linear-phase band pass run by FFT"},
     {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
     {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"start", "SECONDS", "start reading at this time"},
@@ -71,6 +78,9 @@ int runProcess(int argc, char** argv)
     auto* chain = new SoundAlgoComposite(QStringLiteral("process"));
     std::unique_ptr<SoundAlgoComposite, void (*)(SoundAlgoComposite*)> chainOwner(chain, [](SoundAlgoComposite* c) { c->release(); });
     SoundTools::SoundFormat format = SoundTools::PCM16;
+    // FIR filters are linear phase: their output lags by half their length,
+    // which the written range takes back so that OUT lines up with IN.
+    std::vector<SoundAlgoEqFIR*> firs;
     double bitrate = 192;
     double start = 0;
     for (const auto& [name, value] : args.options) {
@@ -98,6 +108,20 @@ int runProcess(int argc, char** argv)
                                                       v[0], kButterworthOctaves, 0.0));
         } else if (name == QLatin1String("a-weight")) {
             chain->pushAlgo(new SoundAlgoFilter(std::make_shared<SoundTools::WeightingFilterBuilder>()));
+        } else if (name.startsWith(QLatin1String("fir-")) || name.startsWith(QLatin1String("fft-"))) {
+            const bool band = name.endsWith(QLatin1String("band-pass"));
+            if (!toNumbers(value, v, band ? 2 : 1, band ? 2 : 1) || v[0] <= 0 || (band && v[1] <= v[0]))
+                return bad(band ? "expected F1:F2 with 0 < F1 < F2" : "expected a positive frequency in Hz");
+            const SoundTools::FilterType type = band ? SoundTools::BandPass
+                : name.endsWith(QLatin1String("low-pass")) ? SoundTools::LowPass
+                                                           : SoundTools::HighPass;
+            const double f2 = band ? v[1] : 0.0;
+            if (name.startsWith(QLatin1String("fir-"))) {
+                firs.push_back(new SoundAlgoEqFIR(type, v[0], f2));
+                chain->pushAlgo(firs.back());
+            }
+            else
+                chain->pushAlgo(new SoundAlgoEqFFT(type, v[0], f2, 8192));
         } else if (name == QLatin1String("format")) {
             if (!sampleFormat(value, format))
                 return bad("expected pcm16, pcm24 or float");
@@ -134,7 +158,12 @@ int runProcess(int argc, char** argv)
     if (writer->open(output.tempName()) != SoundTools::StatusOk)
         return fail(libraryError().replace(output.tempName(), out));
     writer->setTags(tags);
-    writer->setRange(reader->getOffset(), INT_MAX);
+    int latency = 0;
+    for (const SoundAlgoEqFIR* fir : firs)
+        latency += static_cast<int>((fir->getLength(reader->getSampleRate()) - 1) / 2);
+    const long long end = static_cast<long long>(reader->getOffset()) + latency + reader->getFrameNB()
+        - std::min<long long>(reader->getFrameNB(), reader->getOffset());
+    writer->setRange(reader->getOffset() + latency, static_cast<int>(std::min<long long>(end, INT_MAX)));
 
     Progress progress(QFileInfo(in).fileName(), reader->getSampleRate(), !args.has("quiet"));
     progress.follow(chain);
