@@ -91,38 +91,86 @@ void FFTARadix2::transform(const double* src)
         return;
     }
 
-    // The bit-reversal permutation is a gather done while the first two
-    // stages (sizes 2 and 4: twiddles 1, then 1 and -i) are computed: the
-    // four inputs of group s are src[rev(s)], src[rev(s) + N/2],
-    // src[rev(s) + N/4] and src[rev(s) + 3N/4].
     const __m128d negIm = _mm_set_pd(-0.0, 0.0); // flips the sign of the imaginary part
-    const size_t quarter = 2 * static_cast<size_t>(n / 4);
-    for (int s = 0; s < n; s += 4) {
-        const double* q = src + 2 * static_cast<size_t>(rev[s]);
-        const __m128d x0 = _mm_loadu_pd(q);
-        const __m128d x1 = _mm_loadu_pd(q + 2 * quarter);
-        const __m128d x2 = _mm_loadu_pd(q + quarter);
-        const __m128d x3 = _mm_loadu_pd(q + 3 * quarter);
+    // x * (-i) = (im, -re)
+    const auto timesMinusI = [negIm](__m128d x) { return _mm_xor_pd(_mm_shuffle_pd(x, x, 1), negIm); };
+    const double* tw = mStageTwiddles.data();
+    int firstLater = 4;
+    if (n == 4) {
+        // Sizes 2 and 4 (twiddles 1, then 1 and -i) on the gathered inputs.
+        const __m128d x0 = _mm_loadu_pd(src + 2 * rev[0]);
+        const __m128d x1 = _mm_loadu_pd(src + 2 * rev[1]);
+        const __m128d x2 = _mm_loadu_pd(src + 2 * rev[2]);
+        const __m128d x3 = _mm_loadu_pd(src + 2 * rev[3]);
         const __m128d y0 = _mm_add_pd(x0, x1);
         const __m128d y1 = _mm_sub_pd(x0, x1);
         const __m128d y2 = _mm_add_pd(x2, x3);
-        const __m128d y3 = _mm_sub_pd(x2, x3);
-        // y3 * (-i) = (im, -re)
-        const __m128d t3 = _mm_xor_pd(_mm_shuffle_pd(y3, y3, 1), negIm);
-        double* p = w + 2 * s;
-        _mm_storeu_pd(p, _mm_add_pd(y0, y2));
-        _mm_storeu_pd(p + 4, _mm_sub_pd(y0, y2));
-        _mm_storeu_pd(p + 2, _mm_add_pd(y1, t3));
-        _mm_storeu_pd(p + 6, _mm_sub_pd(y1, t3));
+        const __m128d t3 = timesMinusI(_mm_sub_pd(x2, x3));
+        _mm_storeu_pd(w, _mm_add_pd(y0, y2));
+        _mm_storeu_pd(w + 4, _mm_sub_pd(y0, y2));
+        _mm_storeu_pd(w + 2, _mm_add_pd(y1, t3));
+        _mm_storeu_pd(w + 6, _mm_sub_pd(y1, t3));
+        return;
     }
 
+    // The bit-reversal permutation is a gather done while the first three
+    // stages (sizes 2, 4 and 8) are computed in registers: the eight inputs
+    // of group s are src[rev(s) + rev3(m) N/8] for m = 0..7.
+    const size_t eighth = 2 * static_cast<size_t>(n / 8); // in doubles
+    const size_t offsets[8] = {0, 4 * eighth, 2 * eighth, 6 * eighth, eighth, 5 * eighth, 3 * eighth, 7 * eighth};
+    const __m128d c1 = _mm_set1_pd(mCos[static_cast<size_t>(n / 8)]);
+    const __m128d s1 = _mm_set_pd(-mSin[static_cast<size_t>(n / 8)], mSin[static_cast<size_t>(n / 8)]);
+    const __m128d c3 = _mm_set1_pd(mCos[static_cast<size_t>(3 * n / 8)]);
+    const __m128d s3 = _mm_set_pd(-mSin[static_cast<size_t>(3 * n / 8)], mSin[static_cast<size_t>(3 * n / 8)]);
+    // t = b * e^(-i theta) = (re c + im s, im c - re s)
+    const auto twiddle = [](__m128d b, __m128d c, __m128d sn) {
+        return _mm_add_pd(_mm_mul_pd(b, c), _mm_mul_pd(_mm_shuffle_pd(b, b, 1), sn));
+    };
+    for (int s = 0; s < n; s += 8) {
+        const double* q = src + 2 * static_cast<size_t>(rev[s]);
+        __m128d x[8];
+        for (int m = 0; m < 8; ++m)
+            x[m] = _mm_loadu_pd(q + offsets[m]);
+        // Size 2.
+        __m128d y[8];
+        for (int m = 0; m < 8; m += 2) {
+            y[m] = _mm_add_pd(x[m], x[m + 1]);
+            y[m + 1] = _mm_sub_pd(x[m], x[m + 1]);
+        }
+        // Size 4: twiddles 1 and -i.
+        __m128d z[8];
+        for (int g = 0; g < 8; g += 4) {
+            const __m128d t3 = timesMinusI(y[g + 3]);
+            z[g] = _mm_add_pd(y[g], y[g + 2]);
+            z[g + 2] = _mm_sub_pd(y[g], y[g + 2]);
+            z[g + 1] = _mm_add_pd(y[g + 1], t3);
+            z[g + 3] = _mm_sub_pd(y[g + 1], t3);
+        }
+        // Size 8: twiddles 1, e^(-i pi/4), -i, e^(-i 3pi/4).
+        const __m128d t4 = z[4];
+        const __m128d t5 = twiddle(z[5], c1, s1);
+        const __m128d t6 = timesMinusI(z[6]);
+        const __m128d t7 = twiddle(z[7], c3, s3);
+        double* p = w + 2 * s;
+        _mm_storeu_pd(p, _mm_add_pd(z[0], t4));
+        _mm_storeu_pd(p + 8, _mm_sub_pd(z[0], t4));
+        _mm_storeu_pd(p + 2, _mm_add_pd(z[1], t5));
+        _mm_storeu_pd(p + 10, _mm_sub_pd(z[1], t5));
+        _mm_storeu_pd(p + 4, _mm_add_pd(z[2], t6));
+        _mm_storeu_pd(p + 12, _mm_sub_pd(z[2], t6));
+        _mm_storeu_pd(p + 6, _mm_add_pd(z[3], t7));
+        _mm_storeu_pd(p + 14, _mm_sub_pd(z[3], t7));
+    }
+    // The stage of half size 4 is done: skip its twiddles.
+    tw += 4 * 4;
+    firstLater = 8;
+
     if (mUseAvx) {
-        laterStagesAvx(w, n, mStageTwiddles.data());
+        laterStagesAvx(w, n, firstLater, tw);
         return;
     }
     // Later stages: t = b * e^(-i theta) = (re c + im s, im c - re s).
-    const double* tw = mStageTwiddles.data();
-    for (int h = 4; h < n; h *= 2) {
+    for (int h = firstLater; h < n; h *= 2) {
         for (int s = 0; s < n; s += 2 * h) {
             double* a = w + 2 * s;
             double* b = a + 2 * h;
@@ -159,9 +207,9 @@ __attribute__((target("avx2,fma"))) inline __m256d twiddled(__m256d b, const dou
 
 } // namespace
 
-__attribute__((target("avx2,fma"))) void FFTARadix2::laterStagesAvx(double* w, int n, const double* tw)
+__attribute__((target("avx2,fma"))) void FFTARadix2::laterStagesAvx(double* w, int n, int firstHalf, const double* tw)
 {
-    int h = 4;
+    int h = firstHalf;
     for (; 4 * h <= n; h *= 4) {
         const double* t1 = tw;                               // stage h
         const double* t2 = tw + 4 * static_cast<size_t>(h);  // stage 2h

@@ -4,8 +4,8 @@
 // separated by the conjugate symmetry of real signals.
 //
 // Speed comes from the memory layout rather than from another algorithm:
-// the bit-reversal permutation is a gather fused with the first two stages
-// (whose twiddles are 1 and -i), every later stage reads its own twiddles
+// the bit-reversal permutation is a gather fused with the first three stages
+// (whose twiddles are constants), every later stage reads its own twiddles
 // from a contiguous table so that the inner loop walks its arrays in step,
 // and later stages go two at a time over the buffer.
 #ifndef VEXA_DETAIL_FFTARADIX2_H
@@ -41,7 +41,7 @@ public:
 private:
     // The transform of N complex values (natural order) into the work buffer.
     void transform(const double* src);
-    static void laterStagesAvx(double* w, int n, const double* twiddles);
+    static void laterStagesAvx(double* w, int n, int firstHalf, const double* twiddles);
 
     std::vector<double> mCos;          // cos(2 pi k / N), k < N/2
     std::vector<double> mSin;          // sin(2 pi k / N), k < N/2
