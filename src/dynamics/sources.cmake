@@ -1,0 +1,10 @@
+set(VEXA_DYNAMICS_CLASSES
+  SoundAlgoAmpliInterface
+  SoundAlgoNoiseGate
+  SoundAlgoLimiter
+  SoundAlgoRMSAmplifier
+  SoundAlgoMultibandAmplifier
+  FrequencyRMSAmplifierBuilder
+  SoundAlgoFilterMultibandAmplifier)
+set(VEXA_DYNAMICS_PRIVATE_SOURCES
+  detail/LevelText.h)
