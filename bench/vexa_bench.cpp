@@ -4,8 +4,11 @@
 //   vexa_bench copy IN OUT      read and write, nothing done
 //   vexa_bench eq10 IN OUT      10-band peaking equalizer, 31 Hz - 16 kHz,
 //                               1 octave, alternately +3 and -3 dB
+//   vexa_bench limit IN OUT     look-ahead limiter: +6 dB, ceiling 0.98,
+//                               look-ahead 10 ms, release 100 ms
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoLimiter.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
@@ -50,7 +53,7 @@ int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     if (argc != 4) {
-        std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT\n");
+        std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT\n");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
@@ -64,6 +67,8 @@ int main(int argc, char** argv)
             eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
         return run(eq, argv[2], argv[3]);
     }
+    if (std::strcmp(argv[1], "limit") == 0)
+        return run(new SoundAlgoLimiter(6.0, 0.01, 0.1, nullptr), argv[2], argv[3]);
     std::fprintf(stderr, "unknown operation %s\n", argv[1]);
     return 2;
 }
