@@ -5,6 +5,7 @@ set(VEXA_DYNAMICS_CLASSES
   SoundAlgoRMSAmplifier
   SoundAlgoMultibandAmplifier
   FrequencyRMSAmplifierBuilder
-  SoundAlgoFilterMultibandAmplifier)
+  SoundAlgoFilterMultibandAmplifier
+  SoundAlgoFFTMultibandAmplifier)
 set(VEXA_DYNAMICS_PRIVATE_SOURCES
   detail/LevelText.h)
