@@ -4,6 +4,8 @@
 //   vexa_bench copy IN OUT      read and write, nothing done
 //   vexa_bench eq10 IN OUT      10-band peaking equalizer, 31 Hz - 16 kHz,
 //                               1 octave, alternately +3 and -3 dB
+//   vexa_bench limit IN OUT     look-ahead limiter: +6 dB, ceiling 0.98,
+//                               look-ahead 10 ms, release 100 ms
 //   vexa_bench detect IN        track detection (step detector, default
 //                               parameters), prints the regions found
 //   vexa_bench split IN TEMPLATE  detection, then one file per track
@@ -11,6 +13,7 @@
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoLimiter.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 #include "SoundWriterMultiFile.h"
@@ -25,14 +28,22 @@
 
 namespace {
 
-int run(SoundAlgo* node, const char* in, const char* out)
+std::unique_ptr<SoundReader> openReader(const char* name)
 {
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(in)));
-    if (!reader || reader->open(QString::fromLocal8Bit(in)) != SoundTools::StatusOk) {
-        std::fprintf(stderr, "cannot read %s: %s\n", in, qPrintable(SoundDebuggableClass::getError()));
-        return 1;
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(name)));
+    if (!reader || reader->open(QString::fromLocal8Bit(name)) != SoundTools::StatusOk) {
+        std::fprintf(stderr, "cannot read %s: %s\n", name, qPrintable(SoundDebuggableClass::getError()));
+        return nullptr;
     }
     reader->rewind();
+    return reader;
+}
+
+int run(SoundAlgo* node, const char* in, const char* out)
+{
+    std::unique_ptr<SoundReader> reader = openReader(in);
+    if (!reader)
+        return 1;
     std::unique_ptr<SoundWriter> writer(
         SoundWriter::getFromFilename(QString::fromLocal8Bit(out), reader->getSampleRate(), 192, SoundTools::PCM16));
     if (!writer || writer->open(QString::fromLocal8Bit(out)) != SoundTools::StatusOk) {
@@ -50,17 +61,57 @@ int run(SoundAlgo* node, const char* in, const char* out)
     return 0;
 }
 
+// Detection with the detector's default parameters; null on failure.
+RMSStepDetector* detect(SoundReader& reader)
+{
+    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+    if (detector->processAll(reader, nullptr) != SoundTools::StatusOk) {
+        detector->release();
+        return nullptr;
+    }
+    return detector;
+}
+
+int split(const char* in, const char* nameTemplate)
+{
+    std::unique_ptr<SoundReader> reader = openReader(in);
+    RMSStepDetector* detector = reader ? detect(*reader) : nullptr;
+    if (!detector)
+        return 1;
+    reader->rewind();
+    SoundWriterMultiFile writer(detector, 30.0, reader->getSampleRate(), 2, 192, SoundTools::PCM16);
+    detector->release(); // the writer holds its own reference
+    if (writer.open(QString::fromLocal8Bit(nameTemplate)) != SoundTools::StatusOk)
+        return 1;
+    auto* pass = new SoundAlgoBypass();
+    const SoundTools::Status s = pass->processAll(*reader, &writer);
+    pass->release();
+    writer.close();
+    std::printf("%d files\n", writer.GetWrittenFiles());
+    return s == SoundTools::StatusOk ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    if (argc < 3 || (argc != 4 && std::strcmp(argv[1], "detect") != 0)) {
-        std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT, vexa_bench detect IN\n");
+    const bool detectOnly = argc == 3 && std::strcmp(argv[1], "detect") == 0;
+    if (argc != 4 && !detectOnly) {
+        std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT, vexa_bench split IN TEMPLATE, vexa_bench detect IN\n");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
     SoundBuffer::setDefaultSize(65536);
+    if (detectOnly) {
+        std::unique_ptr<SoundReader> reader = openReader(argv[2]);
+        RMSStepDetector* detector = reader ? detect(*reader) : nullptr;
+        if (!detector)
+            return 1;
+        std::printf("%d regions, %d tracks\n", detector->size(), detector->getSegmentsNumber());
+        detector->release();
+        return 0;
+    }
     if (std::strcmp(argv[1], "copy") == 0)
         return run(new SoundAlgoBypass(), argv[2], argv[3]);
     if (std::strcmp(argv[1], "eq10") == 0) {
@@ -70,46 +121,10 @@ int main(int argc, char** argv)
             eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
         return run(eq, argv[2], argv[3]);
     }
-    if (std::strcmp(argv[1], "split") == 0) {
-        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
-        if (!reader || reader->open(QString::fromLocal8Bit(argv[2])) != SoundTools::StatusOk) {
-            std::fprintf(stderr, "cannot read %s: %s\n", argv[2], qPrintable(SoundDebuggableClass::getError()));
-            return 1;
-        }
-        reader->rewind();
-        auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
-        if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk)
-            return 1;
-        reader->rewind();
-        int files = 0;
-        SoundTools::Status s;
-        {
-            SoundWriterMultiFile writer(detector, 30.0, reader->getSampleRate(), 2, 192, SoundTools::PCM16);
-            detector->release();
-            if (writer.open(QString::fromLocal8Bit(argv[3])) != SoundTools::StatusOk)
-                return 1;
-            auto* pass = new SoundAlgoBypass();
-            s = pass->processAll(*reader, &writer);
-            pass->release();
-            writer.close();
-            files = writer.GetWrittenFiles();
-        }
-        std::printf("%d files\n", files);
-        return s == SoundTools::StatusOk ? 0 : 1;
-    }
-    if (std::strcmp(argv[1], "detect") == 0) {
-        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
-        if (!reader || reader->open(QString::fromLocal8Bit(argv[2])) != SoundTools::StatusOk) {
-            std::fprintf(stderr, "cannot read %s: %s\n", argv[2], qPrintable(SoundDebuggableClass::getError()));
-            return 1;
-        }
-        reader->rewind();
-        auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
-        const SoundTools::Status s = detector->processAll(*reader, nullptr);
-        std::printf("%d regions, %d tracks\n", detector->size(), detector->getSegmentsNumber());
-        detector->release();
-        return s == SoundTools::StatusOk ? 0 : 1;
-    }
+    if (std::strcmp(argv[1], "limit") == 0)
+        return run(new SoundAlgoLimiter(6.0, 0.01, 0.1, nullptr), argv[2], argv[3]);
+    if (std::strcmp(argv[1], "split") == 0)
+        return split(argv[2], argv[3]);
     std::fprintf(stderr, "unknown operation %s\n", argv[1]);
     return 2;
 }
