@@ -454,11 +454,12 @@ double RMSStepDetector::getCurrentMax() const
 
 const SoundRMSSlopeDetector::Region* RMSStepDetector::getSlopeRegion(int position, unsigned int firstRegion, Region& out)
 {
-    // The lookup moves the slope cursor: a write, not a read.
-    QWriteLocker locker(&mLock);
-    const SoundRMSSlopeDetector::Region* slope = mSlopeDetector.lookup(position);
-    if (!slope)
+    QReadLocker locker(&mLock);
+    // The result stays valid for the calling thread until its next call.
+    thread_local SoundRMSSlopeDetector::Region found;
+    if (!mSlopeDetector.lookup(position, found))
         return nullptr;
+    const SoundRMSSlopeDetector::Region* slope = &found;
     for (size_t i = firstRegion; i < mRegions.size(); ++i) {
         const Region& r = mRegions[i];
         const long long end = static_cast<long long>(r.BeginSample) + r.SampleNb - 1;

@@ -22,8 +22,6 @@ void SoundRMSSlopeDetector::reset()
     mState = Empty;
     mSlopeStart = 0;
     mSlopeEnd = 0;
-    mCursor = 0;
-    mCurrent = Region{0, 0};
 }
 
 void SoundRMSSlopeDetector::feed(double left, double right, int position)
@@ -66,23 +64,18 @@ void SoundRMSSlopeDetector::feed(double left, double right, int position)
     }
 }
 
-const SoundRMSSlopeDetector::Region* SoundRMSSlopeDetector::lookup(int position)
+bool SoundRMSSlopeDetector::lookup(int position, Region& out) const
 {
-    if (mCurrent.begin > position)
-        return nullptr;
-    if (mCurrent.end > position)
-        return &mCurrent;
-    // A slope under way is not in the list yet.
+    // A slope under way begins after every listed one.
     if ((mState == Rising || mState == Falling) && position > mSlopeStart) {
-        mCurrent = Region{mSlopeStart, mSlopeEnd};
-        return &mCurrent;
+        out = Region{mSlopeStart, mSlopeEnd};
+        return true;
     }
-    while (mCursor < mSlopes.size() && mSlopes[mCursor].end < position)
-        ++mCursor;
-    if (mCursor >= mSlopes.size()) {
-        mCurrent = Region{0, 0};
-        return nullptr;
-    }
-    mCurrent = mSlopes[mCursor++];
-    return mCurrent.begin <= position ? &mCurrent : nullptr;
+    // The first listed slope that has not ended before the position.
+    const auto it = std::lower_bound(mSlopes.begin(), mSlopes.end(), position,
+                                     [](const Region& r, int p) { return r.end < p; });
+    if (it == mSlopes.end() || it->begin > position)
+        return false;
+    out = *it;
+    return true;
 }

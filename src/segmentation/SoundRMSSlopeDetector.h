@@ -33,9 +33,10 @@ public:
     // One measurement (mean squares of both channels) at a stream position.
     void feed(double left, double right, int position);
 
-    // The slope that covers or follows `position`, or null. Positions are
-    // expected in increasing order: the lookup moves a cursor forward.
-    const Region* lookup(int position);
+    // The slope that covers `position` (a listed one, or the one under way),
+    // in `out`; false when none does. It keeps no state, so several callers
+    // (the bands of a multiband amplifier) may ask in any order.
+    bool lookup(int position, Region& out) const;
 
     double getMinSlopeTime() const { return mMinSlopeTime; }
     int getMinSlopeFrames() const { return mMinSlopeFrames; }
@@ -51,8 +52,6 @@ private:
     int mSlopeEnd = 0;
     int mSlopeStart = 0;
     int mSampleRate = 44100;
-    std::size_t mCursor = 0;
-    Region mCurrent{0, 0};
     std::vector<Region> mSlopes;
 };
 
