@@ -31,6 +31,10 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"fft-low-pass", "FREQ", "linear-phase low pass run by FFT (8192-point, 447 taps)"},
     {"fft-high-pass", "FREQ", "linear-phase high pass run by FFT"},
     {"fft-band-pass", "F1:F2", "linear-phase band pass run by FFT"},
+    {"gate", "DB", "noise gate: silence what stays below DB (10 ms window, 200 ms fade)"},
+    {"limit", "DB", "look-ahead limiter: DB of gain, peaks held below 0.98 (10 ms look-ahead)"},
+    {"level", "DB", "level each part of the recording to DB RMS (a detection pass runs first)"},
+    {"multiband", "F1,F2,...", "with --level: level each band between these crossovers separately"},
     {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
     {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"start", "SECONDS", "start reading at this time"},
@@ -64,7 +68,8 @@ int runProcess(int argc, char** argv)
         "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
         "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
         "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
-        "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n",
+        "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n"
+        "  vexa process tape.flac tape_levelled.flac --level -16 --limit 0\n",
         args);
     if (early >= 0)
         return early;
@@ -81,6 +86,10 @@ int runProcess(int argc, char** argv)
     // FIR filters are linear phase: their output lags by half their length,
     // which the written range takes back so that OUT lines up with IN.
     std::vector<SoundAlgoEqFIR*> firs;
+    // The detection pass of --level, shared by the amplifiers that follow it.
+    RMSStepDetector* detector = nullptr;
+    unsigned int detectedRate = 0;
+    std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> detectorOwner(nullptr, [](RMSStepDetector* d) { d->release(); });
     double bitrate = 192;
     double start = 0;
     for (const auto& [name, value] : args.options) {
@@ -122,6 +131,34 @@ int runProcess(int argc, char** argv)
             }
             else
                 chain->pushAlgo(new SoundAlgoEqFFT(type, v[0], f2, 8192));
+        } else if (name == QLatin1String("gate")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] > 0)
+                return bad("expected a threshold in dB (0 or below)");
+            chain->pushAlgo(new SoundAlgoNoiseGate(v[0], 0.2, 0.01));
+        } else if (name == QLatin1String("limit")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] < -60 || v[0] > 40)
+                return bad("expected a gain in dB (-60 to 40)");
+            chain->pushAlgo(new SoundAlgoLimiter(v[0], 0.01, 0.1, nullptr));
+        } else if (name == QLatin1String("level")) {
+            if (!toNumbers(value, v, 1, 1) || v[0] > 0 || v[0] < -60)
+                return bad("expected a level in dB RMS (-60 to 0)");
+            if (!detector) {
+                detector = detectTracks(in, SplitSettings(), !args.has("quiet"), error, detectedRate);
+                if (!detector)
+                    return fail(error);
+                detectorOwner.reset(detector);
+            }
+            if (args.has("multiband")) {
+                std::vector<double> crossovers;
+                if (!toNumbers(args.value("multiband"), crossovers, 1, 16, QChar(',')) || !std::is_sorted(crossovers.begin(), crossovers.end()) || crossovers.front() <= 0)
+                    return fail(QStringLiteral("--multiband %1: expected ascending frequencies, F1,F2,...").arg(args.value("multiband")), ExitUsage);
+                chain->pushAlgo(new SoundAlgoFilterMultibandAmplifier(crossovers, v[0], 0.01, 0.1, 3.0, detector, false, 0, 6.0, {}));
+            } else {
+                chain->pushAlgo(new SoundAlgoRMSAmplifier(v[0], detector, 3.0, 0, 6.0, 20.0));
+            }
+        } else if (name == QLatin1String("multiband")) {
+            if (!args.has("level"))
+                return bad("goes with --level");
         } else if (name == QLatin1String("format")) {
             if (!sampleFormat(value, format))
                 return bad("expected pcm16, pcm24 or float");
