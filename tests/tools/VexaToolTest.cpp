@@ -1,0 +1,255 @@
+#include "TestSignals.h"
+
+#include "BiquadEqBuilder.h"
+#include "SoundReaderSndfile.h"
+#include "SoundWriterSndfile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun vexa(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral(VEXA_TOOL), args);
+    ToolRun r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("timed out");
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// A stereo float WAV of the given frames.
+void writeWav(const QString& name, const std::vector<SoundTools::StereoFrame<double>>& frames, unsigned int rate,
+              SoundTools::SoundFormat format = SoundTools::Float)
+{
+    SoundWriterSndfile w(rate, 2, format);
+    ASSERT_EQ(w.open(name), SoundTools::StatusOk);
+    auto b = SoundBuffer::createNew(rate);
+    b->alloc(static_cast<unsigned int>(frames.size()), 2, 1, 1);
+    b->setFrameNB(static_cast<unsigned int>(frames.size()));
+    for (size_t i = 0; i < frames.size(); ++i)
+        *b->getRelStereoFrame(static_cast<int>(i)) = frames[i];
+    ASSERT_FALSE(w.writeBuffer(b, 0));
+    w.close();
+}
+
+std::vector<SoundTools::StereoFrame<double>> readWav(const QString& name)
+{
+    SoundReaderSndfile r;
+    if (r.open(name) != SoundTools::StatusOk)
+        return {};
+    r.rewind();
+    auto b = SoundBuffer::createNew(r.getSampleRate());
+    b->alloc(4096, 2, 1, 1);
+    std::vector<SoundTools::StereoFrame<double>> out;
+    unsigned int n;
+    while ((n = r.stereoRead(b, 0)) > 0) {
+        for (unsigned int i = 0; i < n; ++i)
+            out.push_back(*b->getRelStereoFrame(static_cast<int>(i)));
+    }
+    return out;
+}
+
+std::vector<SoundTools::StereoFrame<double>> sine(unsigned int frames, double freq, double amp, unsigned int rate,
+                                                  double phase = 0.0)
+{
+    std::vector<SoundTools::StereoFrame<double>> f(frames);
+    for (unsigned int i = 0; i < frames; ++i) {
+        const double v = amp * std::sin(2 * M_PI * freq * i / rate + phase);
+        f[i] = {v, -0.5 * v};
+    }
+    return f;
+}
+
+// Files a run left in a folder besides the expected ones.
+QStringList leftovers(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+TEST(VexaTool, HelpAndVersion)
+{
+    ToolRun r = vexa({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.startsWith("vexa "));
+    for (const char* command : {"info", "process", "split", "demo"}) {
+        r = vexa({command, "--help"});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_TRUE(r.out.contains("usage: vexa")) << command;
+        EXPECT_TRUE(r.out.contains("examples:")) << command;
+    }
+    r = vexa({});
+    EXPECT_EQ(r.status, 2);
+    r = vexa({"frobnicate"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.startsWith("vexa: error: unknown command"));
+}
+
+TEST(VexaTool, InfoReportsTheFile)
+{
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("tone.wav");
+    writeWav(wav, sine(22050, 440, 0.5, 11025), 11025, SoundTools::PCM24);
+    ToolRun r = vexa({"info", "--json", wav});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonArray files = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(files.size(), 1);
+    const QJsonObject o = files[0].toObject();
+    EXPECT_EQ(o.value("sample_rate").toInt(), 11025);
+    EXPECT_EQ(o.value("frames").toInt(), 22050);
+    EXPECT_EQ(o.value("sample_format").toString(), "pcm24");
+    EXPECT_EQ(o.value("length").toString(), "00:00:02.000");
+
+    r = vexa({"info", wav});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.contains("00:00:02.000"));
+}
+
+// The chain of options gives the same samples as the library's own nodes.
+TEST(VexaTool, ProcessRunsTheChainInOrder)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.wav");
+    const QString out = dir.filePath("out.wav");
+    const auto x = testsignals::noiseFrames(30000, 3, 0.25);
+    writeWav(in, x, 44100);
+    ToolRun r = vexa({"process", in, out, "--eq", "1000:6:0.5", "--gain", "-6", "--format", "float", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+
+    auto band = SoundTools::BiquadEqBuilder(SoundTools::BandEq, 1000, 0.5, 6).buildFilter(44100);
+    std::vector<SoundTools::StereoFrame<double>> want(x.begin(), x.end());
+    for (auto& f : want) // the input as the float file holds it
+        f = {static_cast<float>(f.left), static_cast<float>(f.right)};
+    band->filter(want.data(), want.data(), static_cast<unsigned int>(want.size()));
+    const auto got = readWav(out);
+    ASSERT_EQ(got.size(), want.size());
+    const double g = std::pow(10.0, -6.0 / 20.0);
+    for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_NEAR(got[i].left, want[i].left * g, 1e-6) << i;
+    EXPECT_EQ(leftovers(dir.path()), QStringList({"in.wav", "out.wav"}));
+}
+
+TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.wav");
+    writeWav(in, sine(4410, 440, 0.5, 44100), 44100);
+
+    ToolRun r = vexa({"info", dir.filePath("missing.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith("vexa: error: ")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("missing.wav"));
+    EXPECT_EQ(r.err.count('\n'), 1);
+
+    r = vexa({"process", in, dir.filePath("o.wav"), "--bogus"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("unknown option --bogus"));
+    r = vexa({"process", in, dir.filePath("o.wav"), "--eq", "loud"});
+    EXPECT_EQ(r.status, 2);
+
+    r = vexa({"process", in, dir.filePath("no/such/dir/o.wav"), "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("no/such/dir/o.wav")) << qPrintable(r.err);
+
+    // Random bytes named .wav.
+    const QString bad = dir.filePath("bad.wav");
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(5000, '\x5a'));
+    f.close();
+    r = vexa({"process", bad, dir.filePath("o.wav"), "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("bad.wav")) << qPrintable(r.err);
+
+    // A target that is a directory: the finished file cannot take its place,
+    // and nothing is left behind.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.wav"));
+    r = vexa({"process", in, dir.filePath("taken.wav"), "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(leftovers(dir.path()), QStringList({"bad.wav", "in.wav"}));
+}
+
+// Tracks given as saved regions: one file per track, the list as JSON, an
+// Audacity label track and a CUE sheet.
+TEST(VexaTool, SplitWritesOneFilePerTrack)
+{
+    QTemporaryDir dir;
+    const unsigned int rate = 8000;
+    const QString in = dir.filePath("side.wav");
+    std::vector<SoundTools::StereoFrame<double>> side;
+    for (int t = 0; t < 3; ++t) {
+        const auto s = sine(40 * rate, 200 + 100 * t, 0.3, rate, 1.0); // no leading zero frame
+        side.insert(side.end(), s.begin(), s.end());
+        side.resize(side.size() + 5 * rate, {0.0, 0.0});
+    }
+    writeWav(in, side, rate);
+    QJsonObject o{{"Class", "RMSStepDetector"}, {"NoiseThreshold", -40.0}, {"RMSTime", 0.2}, {"MinSlopeTime", 1.0},
+                  {"OutputMode", 2},           {"RealTimeMode", false},    {"SampleRate", static_cast<int>(rate)}};
+    QJsonArray regions;
+    for (int t = 0; t < 3; ++t) {
+        for (bool noise : {false, true}) {
+            const int begin = static_cast<int>((t * 45 + (noise ? 40 : 0)) * rate);
+            const int length = static_cast<int>((noise ? 5 : 40) * rate);
+            regions.append(QJsonObject{{"BeginSample", begin}, {"SampleNb", length}, {"RMSSqrValue0", noise ? 0.0 : 0.045},
+                                       {"RMSSqrValue1", noise ? 0.0 : 0.011}, {"MeanSmpl", 100}, {"IsNoise", noise}});
+        }
+    }
+    o.insert("Regions", regions);
+    const QString saved = dir.filePath("regions.json");
+    QFile f(saved);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(o).toJson());
+    f.close();
+
+    QDir(dir.path()).mkdir("out");
+    ToolRun r = vexa({"split", in, dir.filePath("out/t.flac"), "--load-regions", saved, "--json", "--labels",
+                  dir.filePath("t.txt"), "--cue", dir.filePath("t.cue"), "--album", "Side", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonObject result = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    ASSERT_EQ(result.value("tracks").toArray().size(), 3);
+    EXPECT_DOUBLE_EQ(result.value("tracks").toArray()[1].toObject().value("start_s").toDouble(), 45.0);
+    EXPECT_EQ(QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"001-t.flac", "002-t.flac", "003-t.flac"}));
+    for (int t = 0; t < 3; ++t) {
+        const auto track = readWav(dir.filePath(QStringLiteral("out/00%1-t.flac").arg(t + 1)));
+        ASSERT_EQ(track.size(), 40u * rate);
+        EXPECT_NEAR(track[1000].left, side[static_cast<size_t>(t * 45 * rate) + 1000].left, 1.0 / 32768);
+    }
+    QFile labels(dir.filePath("t.txt"));
+    ASSERT_TRUE(labels.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(labels.readAll()).split('\n').value(1), "45.000000\t85.000000\tTrack 2");
+    QFile cue(dir.filePath("t.cue"));
+    ASSERT_TRUE(cue.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(cue.readAll()).contains("TRACK 03 AUDIO\n    TITLE \"Track 3\"\n    INDEX 01 01:30:00"));
+
+    // Nothing at all above the minimum length: said clearly, nothing written.
+    r = vexa({"split", in, dir.filePath("out/u.wav"), "--load-regions", saved, "--min-track", "60", "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("no track")) << qPrintable(r.err);
+    EXPECT_FALSE(QFile::exists(dir.filePath("out/001-u.wav")));
+}
