@@ -1,5 +1,6 @@
 #include "SoundAlgoBypass.h"
 
+#include <algorithm>
 #include <cstring>
 
 SoundAlgoBypass::SoundAlgoBypass(unsigned int inOverlap, unsigned int delay, unsigned int outOverlap)
@@ -35,9 +36,14 @@ SoundTools::Status SoundAlgoBypass::process()
         return SoundTools::StatusOk;
     const int inOrigin = getInOrigin();
     const int outOrigin = getOutOrigin();
+    // With an out overlap the output block is longer than the input: its
+    // unfinished tail has no input yet and stays silent until the next block
+    // writes it.
+    const unsigned int copied = std::min(n, getInFrameNb());
     for (size_t i = 0; i < mInBuffers.size(); ++i) {
-        std::memcpy(mOutBuffers[i]->getFrame(outOrigin), mInBuffers[i]->getFrame(inOrigin),
-                    static_cast<size_t>(n) * 2 * sizeof(double));
+        double* out = mOutBuffers[i]->getFrame(outOrigin);
+        std::memcpy(out, mInBuffers[i]->getFrame(inOrigin), static_cast<size_t>(copied) * 2 * sizeof(double));
+        std::memset(out + 2 * static_cast<size_t>(copied), 0, static_cast<size_t>(n - copied) * 2 * sizeof(double));
     }
     return SoundTools::StatusOk;
 }

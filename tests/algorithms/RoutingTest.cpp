@@ -91,6 +91,26 @@ TEST_F(Routing, BypassAsDelayOrMargin)
         ASSERT_EQ(w[2 * p], testsignals::ramp(static_cast<int>(p)).left) << p;
 }
 
+// An out overlap moves the signal earlier and holds back the unfinished
+// tail: the stream comes out O frames early, and the copy never reads past
+// the input (the sanitizer build checks that).
+TEST_F(Routing, BypassWithOutOverlap)
+{
+    SoundAlgoBypass early(0, 0, 30);
+    std::vector<double> w = runRamp(early, 500, 64);
+    ASSERT_EQ(w.size() / 2, 470u);
+    for (size_t p = 0; p < 470; ++p)
+        ASSERT_EQ(w[2 * p], testsignals::ramp(static_cast<int>(p) + 30).left) << p;
+
+    SoundAlgoBypass mixed(3, 5, 7);
+    w = runRamp(mixed, 500, 50);
+    ASSERT_EQ(w.size() / 2, 498u);
+    for (size_t p = 0; p < 498; ++p) {
+        const int q = static_cast<int>(p) + 7 - 5;
+        ASSERT_EQ(w[2 * p], q < 0 ? 0.0 : testsignals::ramp(q).left) << p;
+    }
+}
+
 TEST_F(Routing, SelectChannelForwardsTheBuffer)
 {
     Exposed<SoundAlgoSelectChannel> select(1, 2);
