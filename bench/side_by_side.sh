@@ -56,6 +56,12 @@ group_eq() {
   time_case ffmpeg_eq10_f64_ft1 "${FF[@]}" -filter_threads 1 -i "$M" -af "$FF_EQ64" "$OUT/eq_ff.wav"
   time_case sox_eq10 sox "$M" "$OUT/eq_sox.wav" "${SOX_EQ[@]}"
 }
+# The same limiting on both sides: +6 dB in, ceiling 0.98, 10 ms look-ahead
+# (attack), 100 ms release, no automatic level.
+group_limit() {
+  time_case vexa_limit "$VEXA" limit "$M" "$OUT/limit_vexa.wav"
+  time_case ffmpeg_alimiter "${FF[@]}" -filter_threads 1 -i "$M" -af "alimiter=level_in=2:limit=0.98:attack=10:release=100:level=0" "$OUT/limit_ff.wav"
+}
 group_copy() {
   time_case vexa_copy "$VEXA" copy "$M" "$OUT/copy_vexa.wav"
   time_case sox_copy sox "$M" "$OUT/copy_sox.wav"
@@ -73,6 +79,7 @@ group_split() {
 
 for ((r = 0; r < REPS; r++)); do
   group_eq
+  group_limit
   group_copy
   group_detect
   group_split
@@ -87,6 +94,8 @@ row() { printf '| %s | %.3f | %s |\n' "$1" "${MED[$1]}" "$(echo "scale=2; ${MED[
 row vexa_eq10 vexa_eq10
 row ffmpeg_eq10_f64_ft1 vexa_eq10
 row sox_eq10 vexa_eq10
+row vexa_limit vexa_limit
+row ffmpeg_alimiter vexa_limit
 row vexa_copy vexa_copy
 row sox_copy vexa_copy
 row vexa_detect vexa_detect

@@ -8,9 +8,12 @@
 //                               parameters), prints the regions found
 //   vexa_bench split IN TEMPLATE  detection, then one file per track
 //                               (30 s minimum), named after TEMPLATE
+//   vexa_bench limit IN OUT     look-ahead limiter: +6 dB, ceiling 0.98,
+//                               look-ahead 10 ms, release 100 ms
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoLimiter.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 #include "SoundWriterMultiFile.h"
@@ -56,7 +59,7 @@ int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     if (argc < 3 || (argc != 4 && std::strcmp(argv[1], "detect") != 0)) {
-        std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT, vexa_bench detect IN\n");
+        std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT, vexa_bench detect IN\n");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
@@ -70,6 +73,8 @@ int main(int argc, char** argv)
             eq->pushFilter(SoundTools::BandEq, freqs[i], 1.0, i % 2 ? -3.0 : 3.0);
         return run(eq, argv[2], argv[3]);
     }
+    if (std::strcmp(argv[1], "limit") == 0)
+        return run(new SoundAlgoLimiter(6.0, 0.01, 0.1, nullptr), argv[2], argv[3]);
     if (std::strcmp(argv[1], "split") == 0) {
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(argv[2])));
         if (!reader || reader->open(QString::fromLocal8Bit(argv[2])) != SoundTools::StatusOk) {

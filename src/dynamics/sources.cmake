@@ -1,0 +1,11 @@
+set(VEXA_DYNAMICS_CLASSES
+  SoundAlgoAmpliInterface
+  SoundAlgoNoiseGate
+  SoundAlgoLimiter
+  SoundAlgoRMSAmplifier
+  SoundAlgoMultibandAmplifier
+  FrequencyRMSAmplifierBuilder
+  SoundAlgoFilterMultibandAmplifier
+  SoundAlgoFFTMultibandAmplifier)
+set(VEXA_DYNAMICS_PRIVATE_SOURCES
+  detail/LevelText.h)
