@@ -62,8 +62,12 @@ void SoundPlayerQt::start()
     mProgressTicks = 0;
     if (mDevice->getThread() <= 0)
         mDevice->start();
-    mOutput->start(mDevice);
-    if (mOutput->error() != QAudio::NoError) {
+    // A device that could not start (its graph refused the stream) is not
+    // open: the output would only fail to read it.
+    const bool deviceReady = mDevice->isOpen();
+    if (deviceReady)
+        mOutput->start(mDevice);
+    if (!deviceReady || mOutput->error() != QAudio::NoError) {
         SoundDebuggableClass::getOStream() << tr("Error opening audio device").toUtf8().constData() << std::endl;
         qDebug() << "start failure :" << mOutput->error();
         mDevice->stop();

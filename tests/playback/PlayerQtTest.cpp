@@ -2,6 +2,7 @@
 // by the test fixture): real-time playback, its signals and its failures.
 #include "MemoryReader.h"
 
+#include "SoundAlgoAdd.h"
 #include "SoundAlgoBypass.h"
 #include "SoundPlayerQt.h"
 #include "SoundReader.h"
@@ -187,4 +188,22 @@ TEST_F(PlayerQt, FailedStartReportsAndStops)
     EXPECT_TRUE(p.isStopped());
     EXPECT_FALSE(p.getDevice()->isRunning());
     EXPECT_NE(p.getOutput()->error(), QAudio::NoError);
+}
+
+// A graph the loop refuses (two inputs) leaves the device closed: the start
+// fails the same way, without touching the output.
+TEST_F(PlayerQt, RefusedGraphFailsTheStart)
+{
+    auto reader = std::make_shared<MemoryReader>(std::vector<SoundTools::StereoFrame<double>>(1000), 44100);
+    reader->open(QString());
+    reader->rewind();
+    auto* add = new SoundAlgoAdd(2);
+    SoundPlayerQt p(reader, add, false);
+    add->release();
+    QSignalSpy finished(&p, &SoundPlayer::playingHasFinished);
+    p.start();
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_FALSE(finished.at(0).at(0).toBool());
+    EXPECT_TRUE(p.isStopped());
+    EXPECT_EQ(p.getDevice()->getStatus(), SoundTools::StatusError);
 }
