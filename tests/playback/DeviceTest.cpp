@@ -275,7 +275,7 @@ TEST_F(Device, PrefillGrowsAfterRunningDry)
     readBlock([&](std::atomic<qint64>&) { reader->grant(1); }); // one block is enough at first
     // The ring runs dry only if readData gets there before the worker has
     // the next block: give it a moment before granting.
-    auto letItRunDry = [] { std::this_thread::sleep_for(100ms); };
+    auto letItRunDry = [] { std::this_thread::sleep_for(300ms); };
     readBlock([&](std::atomic<qint64>& got) {
         // Ran dry: 2 filled slots are needed now.
         letItRunDry();
