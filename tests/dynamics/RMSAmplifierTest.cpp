@@ -382,3 +382,47 @@ TEST_F(RMSAmplifier, DetectorWithoutRegionsGivesTheLevel)
     EXPECT_EQ(amp->getLevel(0.5), 0.0);
     amp->release();
 }
+
+// Across a fade recorded by the detector the gain follows the fade: it
+// moves steadily towards the gain of the region the fade leads into and
+// reaches it where the fade ends.
+TEST_F(RMSAmplifier, RampFollowsARecordedFade)
+{
+    const unsigned int rate = 8000;
+    const unsigned int n = 12 * rate;
+    const unsigned int fadeFrames = 4 * rate;
+    Frames fade = noiseAt(fadeFrames, 0.0, 6u);
+    for (unsigned int i = 0; i < fadeFrames; ++i) {
+        const double g = lin(-10.0 - 20.0 * i / fadeFrames);
+        fade[i].left *= g;
+        fade[i].right *= g;
+    }
+    const Frames input = concat({noiseAt(n, -10.0, 4u), fade, noiseAt(n, -30.0, 5u)});
+    auto* det = new RMSStepDetector(-60.0, 0.2, 1.0, RMSStepDetector::NoOutput, false);
+    SoundBuffer::setDefaultSize(65536);
+    {
+        MemoryReader reader(input, rate);
+        reader.open(QString());
+        reader.rewind();
+        ASSERT_EQ(det->processAll(reader, nullptr), SoundTools::StatusOk);
+    }
+    // Blocks of 0.25 s: the fade is looked up at every block start.
+    auto* amp = new SoundAlgoRMSAmplifier(-20.0, det, 1.0, 0, 100.0, 30.0);
+    const Frames out = runStream(*amp, input, 2000, rate);
+    ASSERT_EQ(out.size(), input.size());
+    const RMSStepDetector::Region last = det->getRegion(det->size(false) - 2);
+    const double target = lin(-20.0) / std::sqrt(std::max(last.RMSSqrValue0, last.RMSSqrValue1));
+    // Gain per second through the fade: steadily rising, no jump.
+    double previous = 0.0;
+    for (unsigned int t = n; t <= n + fadeFrames; t += rate / 2) {
+        const double g = out[t].left / input[t].left;
+        EXPECT_GE(g, previous * (1.0 - 1e-9)) << t;
+        previous = g;
+    }
+    // Settled on the quiet region's gain well before its end.
+    const size_t p = n + fadeFrames + 6 * rate;
+    EXPECT_NEAR(out[p].left / input[p].left, target, 1e-9 * target);
+    EXPECT_NEAR(rmsDb(out, p, p + 4 * rate), -20.0, 1.0);
+    amp->release();
+    det->release();
+}

@@ -242,7 +242,6 @@ TEST(FFTInverse, FollowsANewSizeOnTheNextRun)
 {
     const Frames input = testsignals::noiseFrames(900, 8);
     auto* inverse = new SoundAlgoFFTInverseCompute(false);
-    inverse->addRef(); // shared by the two composites
     for (unsigned int n : {16u, 128u, 32u}) {
         SCOPED_TRACE(n);
         CompositePtr c(new SoundAlgoComposite());
