@@ -240,12 +240,13 @@ TEST_F(Device, FilterListOperations)
 TEST_F(Device, PrefillGrowsAfterRunningDry)
 {
     SoundBuffer::setDefaultSize(100);
-    const Frames in = exactFrames(100 * 30);
+    const Frames in = exactFrames(100 * 60);
     auto reader = std::make_shared<GatedReader>(in, 44100);
     reader->open(QString());
     reader->rewind();
+    // The ring has 3 slots unless another test added some to the process.
+    const int ring = SoundAlgoDevice::getCurrentSize();
     SoundAlgoDevice device(reader, nullptr);
-    ASSERT_EQ(SoundAlgoDevice::getCurrentSize(), 3);
     device.start();
     std::vector<char> played;
 
@@ -271,38 +272,32 @@ TEST_F(Device, PrefillGrowsAfterRunningDry)
         EXPECT_EQ(got.load(), -1) << "readData did not wait for the prefill";
     };
     auto nothing = [](std::atomic<qint64>&) {};
-
-    readBlock([&](std::atomic<qint64>&) { reader->grant(1); }); // one block is enough at first
     // The ring runs dry only if readData gets there before the worker has
     // the next block: give it a moment before granting.
     auto letItRunDry = [] { std::this_thread::sleep_for(300ms); };
-    readBlock([&](std::atomic<qint64>& got) {
-        // Ran dry: 2 filled slots are needed now.
-        letItRunDry();
-        reader->grant(1);
-        stillWaiting(2, got);
-        reader->grant(1);
-    });
-    readBlock(nothing); // block 3 is there already
-    readBlock([&](std::atomic<qint64>& got) {
-        // Dry again: 3 slots.
-        letItRunDry();
-        reader->grant(2);
-        stillWaiting(5, got);
-        reader->grant(1);
-    });
-    readBlock(nothing);
-    readBlock(nothing);
-    readBlock([&](std::atomic<qint64>& got) {
-        // Never more than the ring holds: 3 again.
-        letItRunDry();
-        reader->grant(2);
-        stillWaiting(8, got);
-        reader->grant(1);
-    });
+
+    readBlock([&](std::atomic<qint64>&) { reader->grant(1); }); // one block is enough at first
+    int reads = 1;
+    int blocks = 1;
+    // Each time the ring runs dry the reserve grows by one slot, up to the
+    // ring's size, and stays there.
+    for (int expected = 2; expected <= ring + 1; ++expected) {
+        const int prefill = std::min(expected, ring);
+        readBlock([&](std::atomic<qint64>& got) {
+            letItRunDry();
+            reader->grant(prefill - 1);
+            reads += prefill - 1;
+            stillWaiting(reads, got);
+            reader->grant(1);
+            ++reads;
+        });
+        ++blocks;
+        for (int i = 1; i < prefill; ++i, ++blocks)
+            readBlock(nothing); // the rest of the reserve is there already
+    }
     reader->openGate();
     device.stop();
-    const Frames head(in.begin(), in.begin() + 700);
+    const Frames head(in.begin(), in.begin() + 100 * blocks);
     EXPECT_EQ(decodePcm(played), expectedPcm(head));
 }
 
