@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package vexa needs to build, test and benchmark.
+# The playback tests play through a PulseAudio null sink, reached by Qt
+# Multimedia's PulseAudio plugin (in libqt5multimedia5-plugins).
 # Idempotent: apt-get runs only when a package is missing.
 set -euo pipefail
 
@@ -8,6 +10,7 @@ packages=(
   qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   libsndfile1-dev libmpg123-dev libmp3lame0 libmp3lame-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds vexa and runs the whole test suite: the
-# normal build, then the AddressSanitizer/UndefinedBehaviorSanitizer build.
+# normal build, then the AddressSanitizer/UndefinedBehaviorSanitizer build,
+# then the playback tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEXA_SANITIZE=ON -D
 cmake --build build-asan -j "$jobs"
 echo "== tests (sanitizers)"
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The playback device and players once more under ThreadSanitizer (only their
+# tests: the rest of the library runs OpenMP, which ThreadSanitizer cannot
+# follow in Debian's uninstrumented runtime).
+echo "== build (ThreadSanitizer, playback)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_TSAN=ON -DVEXA_BUILD_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target playback_tests playback_qt_tests
+echo "== tests (ThreadSanitizer, playback)"
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp} \
+  ctest --test-dir build-tsan -R 'playback|pulseaudio' --output-on-failure
