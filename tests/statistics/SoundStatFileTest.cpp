@@ -1,0 +1,2 @@
+#include "StatsTestSupport.h"
+TEST(Placeholder, Build) {}
