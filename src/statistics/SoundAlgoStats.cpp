@@ -127,6 +127,7 @@ SoundTools::Status SoundAlgoStats::initProcess(const LoopContext& ctx, SoundAlgo
     mRightSqr = 0.0;
     mLeftMax = 0.0;
     mRightMax = 0.0;
+    mStreamEnd = ctx.frameNbToProcess > 0 ? static_cast<int64_t>(ctx.offset) + ctx.frameNbToProcess : INT64_MAX;
     return SoundAlgo::initProcess(ctx, prev, next);
 }
 
@@ -173,12 +174,14 @@ SoundTools::Status SoundAlgoStats::process()
     const Frame* in = mInBuffers[0]->getStereoFrame(inOrigin);
     Frame* out = mOutBuffers[0]->getStereoFrame(getOutOrigin());
 
-    // in[i] is accumulated when it is the first frame of a window. Frames
-    // before the run's start are the silence the loop puts in front of a
-    // delayed node: they are not part of the stream and are not counted.
-    const int lead = std::max(getOffset() - inOrigin, 0);
-    if (static_cast<unsigned int>(lead) < nb)
-        accumulate(in + lead, nb - static_cast<unsigned int>(lead));
+    // in[i] is accumulated when it is the first frame of a window. Only
+    // frames of the stream count: before the run's start lies the silence
+    // the loop puts in front of a delayed graph, after the stream's end the
+    // silence it feeds to flush the look-ahead of later nodes.
+    const int64_t first = std::max<int64_t>(static_cast<int64_t>(getOffset()) - inOrigin, 0);
+    const int64_t last = std::min<int64_t>(nb, mStreamEnd - inOrigin);
+    if (first < last)
+        accumulate(in + first, static_cast<unsigned int>(last - first));
 
     if (mType == STATS_ONLY) {
         if (out != in)

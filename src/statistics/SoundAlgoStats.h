@@ -27,6 +27,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <climits>
 #include <vector>
 
 class VEXA_EXPORT SoundAlgoStats : public SoundAlgo {
@@ -106,6 +107,9 @@ private:
     double mLeftMax = 0.0;
     double mRightMax = 0.0;
     OutputType mType;
+    // First stream position after the run's input (when the reader knows
+    // its length): frames past it are the loop's end padding.
+    int64_t mStreamEnd = INT64_MAX;
 };
 
 #endif
