@@ -77,11 +77,13 @@ public:
     {
         sCurrent = this;
         mPrevious = qInstallMessageHandler(&LogCapture::handler);
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
+        // The test environment turns debug messages off; a category filter
+        // has the last word.
+        sPreviousFilter = QLoggingCategory::installFilter(&LogCapture::enableDebug);
     }
     ~LogCapture()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        QLoggingCategory::installFilter(sPreviousFilter);
         qInstallMessageHandler(mPrevious);
         sCurrent = nullptr;
     }
@@ -101,7 +103,15 @@ private:
         else if (type == QtWarningMsg)
             sCurrent->warning.append(text);
     }
+    static void enableDebug(QLoggingCategory* category)
+    {
+        if (sPreviousFilter)
+            sPreviousFilter(category);
+        if (qstrcmp(category->categoryName(), "default") == 0)
+            category->setEnabled(QtDebugMsg, true);
+    }
     static inline LogCapture* sCurrent = nullptr;
+    static inline QLoggingCategory::CategoryFilter sPreviousFilter = nullptr;
     QtMessageHandler mPrevious = nullptr;
 };
 
