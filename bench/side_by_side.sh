@@ -60,9 +60,16 @@ group_copy() {
   time_case sox_copy sox "$M" "$OUT/copy_sox.wav"
 }
 
+# Whole-file level statistics (RMS and peak levels), nothing written.
+group_stats() {
+  time_case vexa_stats "$VEXA" stats "$M"
+  time_case sox_stats sox "$M" -n stats
+}
+
 for ((r = 0; r < REPS; r++)); do
   group_eq
   group_copy
+  group_stats
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
@@ -76,3 +83,5 @@ row ffmpeg_eq10_f64_ft1 vexa_eq10
 row sox_eq10 vexa_eq10
 row vexa_copy vexa_copy
 row sox_copy vexa_copy
+row vexa_stats vexa_stats
+row sox_stats vexa_stats

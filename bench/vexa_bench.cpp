@@ -6,6 +6,7 @@
 //                               1 octave, alternately +3 and -3 dB
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
+#include "SoundAlgoStats.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 
@@ -44,11 +45,36 @@ int run(SoundAlgo* node, const char* in, const char* out)
     return 0;
 }
 
+// vexa_bench stats IN: whole-file level statistics (RMS and peak per
+// channel, RMS of both), printed like a report; nothing is written.
+int stats(const char* in)
+{
+    SoundBuffer::setDefaultSize(65536);
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(QString::fromLocal8Bit(in)));
+    if (!reader || reader->open(QString::fromLocal8Bit(in)) != SoundTools::StatusOk) {
+        std::fprintf(stderr, "cannot read %s: %s\n", in, qPrintable(SoundDebuggableClass::getError()));
+        return 1;
+    }
+    reader->rewind();
+    auto* node = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
+    const SoundTools::Status s = node->processAll(*reader, nullptr);
+    SoundTools::StereoFrame<double> rms{-100.0, -100.0};
+    SoundTools::StereoFrame<double> peak{-100.0, -100.0};
+    double full = -100.0;
+    node->getGlobalStats(rms, full, peak);
+    std::printf("frames %u\nRMS dB %.2f (left %.2f, right %.2f)\nPeak dB left %.2f, right %.2f\n", node->getTotalCount(),
+                full, rms.left, rms.right, peak.left, peak.right);
+    node->release();
+    return s == SoundTools::StatusOk ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (argc == 3 && std::strcmp(argv[1], "stats") == 0)
+        return stats(argv[2]);
     if (argc != 4) {
         std::fprintf(stderr, "usage: vexa_bench copy|eq10 IN OUT\n");
         return 2;
