@@ -7,8 +7,11 @@ set(VEXA_FILTERS_CLASSES
   WeightingFilterBuilder
   SoundAlgoFilter
   SoundAlgoFilterSplit
-  SoundAlgoFilterBiquad)
+  SoundAlgoFilterBiquad
+  SoundAlgoEqFIR)
 set(VEXA_FILTERS_PRIVATE_SOURCES
   detail/DirectFormKernel.h
   detail/DirectFormKernel.cpp
-  detail/Polynomial.h)
+  detail/Polynomial.h
+  detail/Remez.h
+  detail/Remez.cpp)

@@ -1,4 +1,14 @@
-set(VEXA_SPECTRAL_CLASSES)
+set(VEXA_SPECTRAL_CLASSES
+  SoundAlgoFFT
+  SoundAlgoFFTDirectCompute
+  SoundAlgoFFTInverseCompute
+  SoundAlgoFFTFilter
+  SoundAlgoEqFFT
+  SoundAlgoFFTStats
+  SoundFFTAutocorrel
+  SoundFFTAutocorrelChain
+  SoundAutocorrelStats
+  SoundAlgoFFTTranslate)
 set(VEXA_SPECTRAL_PRIVATE_SOURCES
   detail/FFTA.h
   detail/FFTARadix2.h

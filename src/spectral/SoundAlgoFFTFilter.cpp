@@ -1,0 +1,148 @@
+#include "SoundAlgoFFTFilter.h"
+
+#include "detail/FFTARadix2.h"
+#include "detail/Remez.h"
+
+#include <QMessageLogger>
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+namespace {
+
+constexpr double kTransition = 0.005;
+const double kPassDeviation = (1.0 - std::pow(10.0, -0.025)) / 2.0;
+constexpr double kStopDeviation = 0.001;
+
+} // namespace
+
+SoundAlgoFFTFilter::SoundAlgoFFTFilter(SoundTools::FilterType type, double freq1, double freq2)
+    : mFreq1(freq1)
+    , mFreq2(freq2)
+    , mType(type)
+{
+}
+
+SoundAlgoFFTFilter::~SoundAlgoFFTFilter() = default;
+
+SoundTools::Status SoundAlgoFFTFilter::onInitInputBuffer()
+{
+    return FillFilter() ? SoundTools::StatusOk : SoundTools::StatusError;
+}
+
+void SoundAlgoFFTFilter::endProcess(int status, unsigned int frameNbProcessed)
+{
+    mResponse.clear();
+    mResponse.shrink_to_fit();
+    mTaps.clear();
+    mTaps.shrink_to_fit();
+    SoundAlgo::endProcess(status, frameNbProcessed);
+}
+
+bool SoundAlgoFFTFilter::FillFilter()
+{
+    if (!mResponse.empty())
+        return true;
+    const double fs = mSampleRate;
+    const double stopWeight = kPassDeviation / kStopDeviation;
+    double f1 = mFreq1 / fs;
+    if (isDebug())
+        getOStream() << "FillFilter Low Freq" << mFreq1 << ";" << f1 << " " << fs << "\n";
+    f1 = std::min(std::max(f1, 0.005), 0.5);
+    double f2 = mFreq2 / fs;
+    if (isDebug())
+        getOStream() << "FillFilter Hi Freq" << mFreq2 << ";" << f2 << " " << fs << "\n";
+    f2 = std::min(std::max(f2, 0.005), 0.5);
+
+    // Kaiser's estimate for the deviations and 14.6 x 0.005 = 0.073, made
+    // odd; then no more than N/2 taps, so that a frame's N/2 samples
+    // convolved with the taps fit in the N of the transform. Filters that
+    // pass the Nyquist frequency keep an odd count under that limit (an even
+    // symmetric filter of even length is zero there).
+    const unsigned int estimate = static_cast<unsigned int>(
+        std::floor((-10.0 * std::log10(kPassDeviation * kStopDeviation) - 13.0) / 0.073 + 0.5));
+    unsigned int taps = estimate + 1;
+    if (taps % 2 == 0)
+        ++taps;
+    taps = std::min(taps, mSize / 2);
+    if ((mType == SoundTools::HighPass || mType == SoundTools::BandStop) && taps % 2 == 0)
+        --taps;
+
+    using SoundTools::detail::BandLayout;
+    BandLayout bands;
+    switch (mType) {
+    case SoundTools::LowPass:
+        bands.add(0.0, f1, 1.0, 1.0);
+        bands.add(f1 + kTransition, 0.5, 0.0, stopWeight);
+        break;
+    case SoundTools::BandPass:
+        bands.add(0.0, f1 - kTransition, 0.0, stopWeight);
+        bands.add(f1, f2, 1.0, 1.0);
+        bands.add(f2 + kTransition, 0.5, 0.0, stopWeight);
+        break;
+    case SoundTools::BandStop:
+        bands.add(0.0, f1, 1.0, 1.0);
+        bands.add(f1 + kTransition, f2 - kTransition, 0.0, stopWeight);
+        bands.add(f2, 0.5, 1.0, 1.0);
+        break;
+    case SoundTools::HighPass:
+        bands.add(0.0, f1 - kTransition, 0.0, stopWeight);
+        bands.add(f1, 0.5, 1.0, 1.0);
+        break;
+    default:
+        QMessageLogger().critical("Unsupported FFT Eq mode :%d", static_cast<int>(mType));
+        return false;
+    }
+    // Edges beyond the Nyquist frequency come back to it and bands without
+    // width are dropped (a low pass at the Nyquist frequency has no stop
+    // band left: it passes everything).
+    if (taps == 0 || !SoundTools::detail::tidyBands(bands)) {
+        setError(QStringLiteral("the frequencies %1 Hz and %2 Hz give overlapping bands").arg(mFreq1).arg(mFreq2),
+                 "SoundAlgoFFTFilter::FillFilter");
+        return false;
+    }
+    std::vector<double> h(mSize, 0.0);
+    const auto result = SoundTools::detail::remezDesign(h.data(), static_cast<int>(taps), bands.bandCount(),
+                                                        bands.edges.data(), bands.desired.data(),
+                                                        bands.weights.data(), 1);
+    if (result == SoundTools::detail::RemezResult::BadBands) {
+        setError(QStringLiteral("no filter of %1 taps fits the bands of %2 Hz and %3 Hz").arg(taps).arg(mFreq1).arg(mFreq2),
+                 "SoundAlgoFFTFilter::FillFilter");
+        return false;
+    }
+    mTaps.assign(h.begin(), h.begin() + taps);
+    mResponse.assign(2 * (static_cast<size_t>(mSize) / 2 + 1), 0.0);
+    FFTARadix2 engine(static_cast<int>(mSize));
+    engine.realForward(h.data(), mResponse.data());
+    return true;
+}
+
+SoundTools::Status SoundAlgoFFTFilter::process()
+{
+    if (mInBuffers.empty() || mOutBuffers.empty() || mResponse.empty())
+        return SoundTools::StatusError;
+    SoundBuffer& in = *mInBuffers[0];
+    SoundBuffer& out = *mOutBuffers[0];
+    const unsigned int frames = getOutFrameNb();
+    const unsigned int channels = in.getChannelNum();
+    const unsigned int bins = getFFTSampleSize();
+    const double* h = mResponse.data();
+    for (unsigned int k = 0; k < frames; ++k) {
+        const double* src = in.getFrame(getInOrigin() + static_cast<int>(k));
+        double* dst = out.getFrame(getOutOrigin() + static_cast<int>(k));
+        if (!src || !dst)
+            return SoundTools::StatusError;
+        for (unsigned int c = 0; c < channels; ++c) {
+            const double* x = src + 2 * static_cast<size_t>(c) * bins;
+            double* y = dst + 2 * static_cast<size_t>(c) * bins;
+            for (unsigned int b = 0; b < bins; ++b) {
+                const double hr = h[2 * b], hi = h[2 * b + 1];
+                const double xr = x[2 * b], xi = x[2 * b + 1];
+                y[2 * b] = hr * xr - hi * xi;
+                y[2 * b + 1] = hi * xr + hr * xi;
+            }
+        }
+    }
+    return SoundTools::StatusOk;
+}

@@ -1,0 +1,154 @@
+#include "SoundAlgoFFTStats.h"
+
+#include <QJsonArray>
+#include <QJsonValue>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+double levelDb(double power)
+{
+    const double a = std::sqrt(power);
+    return a > 1e-20 ? 20.0 * std::log10(a) : -100.0;
+}
+
+} // namespace
+
+SoundAlgoFFTStats::SoundAlgoFFTStats() = default;
+
+SoundAlgoFFTStats::~SoundAlgoFFTStats() = default;
+
+SoundTools::Status SoundAlgoFFTStats::onInitInputBuffer()
+{
+    mStats.assign(getFFTSampleSize(), 0.0);
+    mCount = 0.0;
+    return SoundTools::StatusOk;
+}
+
+SoundTools::Status SoundAlgoFFTStats::process()
+{
+    if (mInBuffers.empty() || mOutBuffers.empty())
+        return SoundTools::StatusError;
+    SoundBuffer& in = *mInBuffers[0];
+    SoundBuffer& out = *mOutBuffers[0];
+    const unsigned int frames = getOutFrameNb();
+    const unsigned int channels = in.getChannelNum();
+    const unsigned int bins = getFFTSampleSize();
+    if (mStats.size() < bins)
+        mStats.resize(bins, 0.0);
+    const double scale = 1.0 / mSize;
+    for (unsigned int k = 0; k < frames; ++k) {
+        const double* src = in.getFrame(getInOrigin() + static_cast<int>(k));
+        double* dst = out.getFrame(getOutOrigin() + static_cast<int>(k));
+        if (!src || !dst)
+            return SoundTools::StatusError;
+        std::memcpy(dst, src, 2 * static_cast<size_t>(channels) * bins * sizeof(double));
+        for (unsigned int c = 0; c < channels; ++c) {
+            const double* x = src + 2 * static_cast<size_t>(c) * bins;
+            for (unsigned int j = 0; j < bins; ++j) {
+                const double re = x[2 * j] * scale;
+                const double im = x[2 * j + 1] * scale;
+                mStats[j] += re * re + im * im;
+            }
+            mCount += 1.0;
+        }
+    }
+    return SoundTools::StatusOk;
+}
+
+void SoundAlgoFFTStats::endProcess(int status, unsigned int frameNbProcessed)
+{
+    if (mCount > 0.0) {
+        for (double& s : mStats)
+            s /= mCount;
+    }
+    SoundAlgo::endProcess(status, frameNbProcessed);
+}
+
+void SoundAlgoFFTStats::writeToJSon(QJsonObject& object) const
+{
+    object.insert(QStringLiteral("Class"), QStringLiteral("SoundAlgoFFTStats"));
+    SoundAlgoFFT::writeToJSon(object);
+    object.insert(QStringLiteral("StatCount"), mCount);
+    QJsonArray stats;
+    for (double s : mStats)
+        stats.append(s);
+    object.insert(QStringLiteral("StatsArray"), stats);
+}
+
+bool SoundAlgoFFTStats::readFromJSon(QJsonObject& object)
+{
+    SoundAlgoFFT::readFromJSon(object);
+    const QJsonValue count = object.value(QStringLiteral("StatCount"));
+    if (count.isDouble())
+        mCount = count.toDouble();
+    const QJsonValue stats = object.value(QStringLiteral("StatsArray"));
+    if (stats.isArray()) {
+        for (const QJsonValue& v : stats.toArray()) {
+            if (v.isDouble())
+                mStats.push_back(v.toDouble());
+        }
+    }
+    return !mStats.empty();
+}
+
+SoundAlgoFFTStats* SoundAlgoFFTStats::createFromJSon(QJsonObject& object)
+{
+    const QJsonValue cls = object.value(QStringLiteral("Class"));
+    if (!cls.isString() || cls.toString() != QLatin1String("SoundAlgoFFTStats"))
+        return nullptr;
+    auto* node = new SoundAlgoFFTStats();
+    if (!node->readFromJSon(object)) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
+std::vector<double> SoundAlgoFFTStats::getFrequencies()
+{
+    std::vector<double> f(mStats.size());
+    for (size_t j = 0; j < f.size(); ++j) {
+        const unsigned int product = static_cast<unsigned int>(j) * mSampleRate;
+        f[j] = mSize ? static_cast<double>(product) / static_cast<double>(mSize) : 0.0;
+    }
+    return f;
+}
+
+std::vector<double> SoundAlgoFFTStats::getStats()
+{
+    std::vector<double> levels(mStats.size());
+    for (size_t j = 0; j < levels.size(); ++j)
+        levels[j] = levelDb(mStats[j]);
+    return levels;
+}
+
+std::vector<double> SoundAlgoFFTStats::getStats(const std::vector<double>& splitFrequencies)
+{
+    const size_t bands = splitFrequencies.size() + 1;
+    std::vector<double> sums(bands, 0.0);
+    std::vector<double> levels(bands, -100.0);
+    const double spacing = mSize ? static_cast<double>(mSampleRate) / mSize : 0.0;
+    size_t j = 0;
+    double phi = 0.0;
+    for (size_t b = 0; b < splitFrequencies.size(); ++b) {
+        while (splitFrequencies[b] >= phi && j < mStats.size()) {
+            sums[b] += mStats[j];
+            ++j;
+            phi += spacing;
+        }
+        levels[b] = levelDb(sums[b]);
+    }
+    for (; j < mStats.size(); ++j)
+        sums[bands - 1] += mStats[j];
+    levels[bands - 1] = levelDb(sums[bands - 1]);
+    double loudest = -1000.0;
+    for (double l : levels)
+        loudest = std::max(loudest, l);
+    for (double& l : levels)
+        l -= loudest;
+    return levels;
+}
