@@ -36,6 +36,7 @@ SoundStatFile::SoundStatFile(const SoundStatFile& other)
     : mStepDetector(other.mStepDetector)
     , mFreqs(other.mFreqs)
     , mStats(other.mStats)
+    , mFFTStats(other.mFFTStats)
     , mVersion(other.mVersion)
 {
     addReferences();
@@ -52,6 +53,7 @@ SoundStatFile& SoundStatFile::operator=(const SoundStatFile& other)
     std::swap(mStepDetector, copy.mStepDetector);
     std::swap(mFreqs, copy.mFreqs);
     std::swap(mStats, copy.mStats);
+    std::swap(mFFTStats, copy.mFFTStats);
     mVersion = other.mVersion;
     return *this;
 }
@@ -72,6 +74,8 @@ void SoundStatFile::addReferences()
         mStepDetector->addRef();
     for (SoundAlgoStats* s : mStats)
         s->addRef();
+    if (mFFTStats)
+        mFFTStats->addRef();
 }
 
 void SoundStatFile::clearStats()
@@ -80,6 +84,9 @@ void SoundStatFile::clearStats()
         s->release();
     mStats.clear();
     mFreqs.clear();
+    if (mFFTStats)
+        mFFTStats->release();
+    mFFTStats = nullptr;
 }
 
 void SoundStatFile::clearStepDetector()
@@ -115,6 +122,15 @@ void SoundStatFile::setStats(const std::vector<double>& freqs, const std::vector
     mStats = stats;
 }
 
+void SoundStatFile::setStats(const std::vector<double>& freqs, SoundAlgoFFTStats* fftStats, bool addRef)
+{
+    if (fftStats && addRef)
+        fftStats->addRef();
+    clearStats();
+    mFFTStats = fftStats;
+    mFreqs = freqs;
+}
+
 void SoundStatFile::setStepDetector(RMSStepDetector* detector, bool addRef)
 {
     if (detector && addRef)
@@ -131,11 +147,17 @@ void SoundStatFile::getStats(std::vector<double>& freqs, std::vector<SoundAlgoSt
 
 unsigned SoundStatFile::getSampleRate() const
 {
-    return mStats.empty() ? 44100u : mStats.front()->getSampleRate();
+    if (!mStats.empty())
+        return mStats.front()->getSampleRate();
+    if (mFFTStats && mFFTStats->getSampleRate() > 0)
+        return mFFTStats->getSampleRate();
+    return 44100u;
 }
 
 std::vector<double> SoundStatFile::getRelativeLevels() const
 {
+    if (mFFTStats)
+        return mFFTStats->getStats(mFreqs);
     std::vector<double> levels;
     levels.reserve(mStats.size());
     double loudest = -100.0;
@@ -168,6 +190,11 @@ bool SoundStatFile::writeJSonFile(QString fileName)
         QJsonObject o;
         mStepDetector->writeToJSon(o);
         root.insert(QStringLiteral("StepDetector"), o);
+    }
+    if (mFFTStats) {
+        QJsonObject o;
+        mFFTStats->writeToJSon(o);
+        root.insert(QStringLiteral("FFTStats"), o);
     }
     return vexa_detail::saveJsonDocument(QJsonDocument(root), statFileName(fileName), true);
 }
@@ -205,6 +232,11 @@ bool SoundStatFile::readJSonFile(QString fileName)
     if (detector.isObject()) {
         QJsonObject o = detector.toObject();
         mStepDetector = RMSStepDetector::createFromJSon(o);
+    }
+    const QJsonValue fft = root.value(QStringLiteral("FFTStats"));
+    if (fft.isObject()) {
+        QJsonObject o = fft.toObject();
+        mFFTStats = SoundAlgoFFTStats::createFromJSon(o);
     }
     return true;
 }

@@ -1,7 +1,7 @@
 // The analysis of one recording, kept as a statistics file (".ssf", Qt
-// binary JSON): the split frequencies of a multiband analysis with one level
-// statistics node per band, optionally the track segmentation, and a
-// version. From it a caller gets the recording's spectrum as band levels
+// binary JSON): the split frequencies of a multiband analysis with either
+// one level statistics node per band or one FFT statistics node, optionally
+// the track segmentation, and a version. From it a caller gets the recording's spectrum as band levels
 // relative to the loudest band.
 //
 // The stored nodes are reference counted: the file holds one reference on
@@ -12,6 +12,7 @@
 #define VEXA_SOUNDSTATFILE_H
 
 #include "RMSStepDetector.h"
+#include "SoundAlgoFFTStats.h"
 #include "SoundAlgoStats.h"
 #include "vexa_export.h"
 
@@ -34,18 +35,24 @@ public:
     // exactly one more node than frequencies; otherwise the file is left
     // without band data (a critical message says so).
     void setStats(const std::vector<double>& freqs, const std::vector<SoundAlgoStats*>& stats, bool addRef);
+    // Replaces the band data by FFT statistics whose bands are split at
+    // freqs (null for none).
+    void setStats(const std::vector<double>& freqs, SoundAlgoFFTStats* fftStats, bool addRef);
     // Replaces the track segmentation (null for none).
     void setStepDetector(RMSStepDetector* detector, bool addRef);
 
     // Copies of the band data; no reference is taken for the caller.
     void getStats(std::vector<double>& freqs, std::vector<SoundAlgoStats*>& stats);
     RMSStepDetector* getStepDetector() const { return mStepDetector; }
+    SoundAlgoFFTStats* getFFTStats() const { return mFFTStats; }
     QString getVersion() const { return mVersion; }
     std::vector<double> getFrequencies() const { return mFreqs; }
-    // The sample rate of the first band's statistics, 44100 without bands.
+    // The sample rate of the first band's statistics, else that of the FFT
+    // statistics, else 44100.
     unsigned getSampleRate() const;
     // Full RMS level of each band in dB minus that of the loudest band (a
-    // band that saw no frame counts as 0 dB); empty without bands.
+    // band that saw no frame counts as 0 dB); empty without bands. With FFT
+    // statistics, their band levels at the split frequencies.
     std::vector<double> getRelativeLevels() const;
 
     // The file name's extension is replaced by "ssf": song.wav and song
@@ -65,6 +72,7 @@ private:
     RMSStepDetector* mStepDetector = nullptr;
     std::vector<double> mFreqs;
     std::vector<SoundAlgoStats*> mStats;
+    SoundAlgoFFTStats* mFFTStats = nullptr;
     QString mVersion;
 };
 

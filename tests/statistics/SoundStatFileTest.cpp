@@ -1,4 +1,5 @@
-// The statistics file: band data and reference counts, relative levels, a
+// The statistics file: band data (level or FFT statistics) and reference
+// counts, relative levels, a
 // whole analysis written and read back, file names, refused, malformed and
 // corrupted files, and write failures.
 #include "StatsTestSupport.h"
@@ -6,6 +7,9 @@
 
 #include "RMSStepDetector.h"
 #include "SoundAlgoComposite.h"
+#include "SoundAlgoFFTDirectCompute.h"
+#include "SoundAlgoFFTInverseCompute.h"
+#include "SoundAlgoFFTStats.h"
 #include "SoundStatFile.h"
 #include "detail/JsonDocumentFile.h"
 
@@ -460,4 +464,64 @@ TEST_F(StatFileTest, DocumentTooLargeForBinaryJsonIsRefused)
     large = QJsonDocument(QJsonObject{{"Class", "SoundStatFile"}});
     EXPECT_TRUE(vexa_detail::saveJsonDocument(large, name, true));
     EXPECT_EQ(vexa_detail::loadJsonDocument(name, true), large);
+}
+
+// FFT statistics in place of band nodes: written, read back with the same
+// per-bin powers and band levels; each kind of band data replaces the other.
+TEST_F(StatFileTest, FftStatisticsRoundTrip)
+{
+    auto* fft = new SoundAlgoFFTStats();
+    {
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(new SoundAlgoFFTDirectCompute(512, true, false));
+        fft->addRef();
+        chain->pushAlgo(fft);
+        chain->pushAlgo(new SoundAlgoFFTInverseCompute(false));
+        // Noise with its left channel louder, and a quiet tail.
+        Frames x = testsignals::noiseFrames(40000, 8, 0.5);
+        for (size_t i = 30000; i < x.size(); ++i)
+            x[i] = {x[i].left * 0.1, x[i].right * 0.1};
+        runStream(*chain, x, 8000, 4096);
+        chain->release();
+    }
+    ASSERT_EQ(fft->getRefCount(), 1);
+    ASSERT_EQ(fft->getPowers().size(), 257u);
+    const std::vector<double> freqs{500, 2000};
+    const std::vector<double> levels = fft->getStats(freqs);
+
+    SoundStatFile file;
+    SoundAlgoStats* bandNode = statsAtLevel(-1);
+    Watch band(bandNode);
+    file.setStats({250}, {bandNode, statsAtLevel(-2)}, false);
+    file.setStats(freqs, fft, true);
+    EXPECT_FALSE(*band.alive);
+    EXPECT_EQ(fft->getRefCount(), 2);
+    EXPECT_EQ(file.getFFTStats(), fft);
+    EXPECT_EQ(file.getRelativeLevels(), levels);
+    EXPECT_EQ(file.getSampleRate(), 8000u);
+    ASSERT_TRUE(file.writeJSonFile(path("fft.wav")));
+
+    SoundStatFile read;
+    ASSERT_TRUE(read.readJSonFile(path("fft.ssf")));
+    SoundAlgoFFTStats* back = read.getFFTStats();
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->getPowers(), fft->getPowers());
+    EXPECT_EQ(back->getCount(), fft->getCount());
+    EXPECT_EQ(read.getFrequencies(), freqs);
+    EXPECT_EQ(read.getRelativeLevels(), levels);
+    std::vector<double> f;
+    std::vector<SoundAlgoStats*> none;
+    read.getStats(f, none);
+    EXPECT_TRUE(none.empty());
+
+    // Band nodes replace the FFT statistics, which the file releases.
+    file.setStats({}, {statsAtLevel(-3)}, false);
+    EXPECT_EQ(file.getFFTStats(), nullptr);
+    EXPECT_EQ(fft->getRefCount(), 1);
+    // FFT statistics without values are not read.
+    QJsonObject root{{"Class", "SoundStatFile"}, {"Version", "1"}, {"FFTStats", QJsonObject{{"Class", "SoundAlgoFFTStats"}}}};
+    writeBytes(path("nofft.ssf"), binary(root));
+    ASSERT_TRUE(read.readJSonFile(path("nofft.ssf")));
+    EXPECT_EQ(read.getFFTStats(), nullptr);
+    fft->release();
 }
