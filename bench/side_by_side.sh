@@ -76,6 +76,11 @@ group_split() {
   time_case vexa_split "$VEXA" split "$ALB" "$OUT/split_vexa/track.wav"
   time_case sox_silence_split sox "$ALB" "$OUT/split_sox/track.wav" silence 1 0.5 -50d 1 1.0 -50d : newfile : restart
 }
+# Whole-file level statistics (RMS and peak levels), nothing written.
+group_stats() {
+  time_case vexa_stats "$VEXA" stats "$M"
+  time_case sox_stats sox "$M" -n stats
+}
 
 for ((r = 0; r < REPS; r++)); do
   group_eq
@@ -83,6 +88,7 @@ for ((r = 0; r < REPS; r++)); do
   group_copy
   group_detect
   group_split
+  group_stats
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
@@ -102,5 +108,7 @@ row vexa_detect vexa_detect
 row ffmpeg_silencedetect vexa_detect
 row vexa_split vexa_split
 row sox_silence_split vexa_split
+row vexa_stats vexa_stats
+row sox_stats vexa_stats
 echo
 echo "files written by the last split: vexa $(ls "$OUT/split_vexa" | wc -l), sox $(ls "$OUT/split_sox" | wc -l)"

@@ -10,10 +10,12 @@
 //                               parameters), prints the regions found
 //   vexa_bench split IN TEMPLATE  detection, then one file per track
 //                               (30 s minimum), named after TEMPLATE
+//   vexa_bench stats IN         whole-file RMS and peak levels
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterBiquad.h"
 #include "SoundAlgoLimiter.h"
+#include "SoundAlgoStats.h"
 #include "SoundReader.h"
 #include "SoundWriter.h"
 #include "SoundWriterMultiFile.h"
@@ -91,18 +93,42 @@ int split(const char* in, const char* nameTemplate)
     return s == SoundTools::StatusOk ? 0 : 1;
 }
 
+// Whole-file level statistics (RMS and peak per channel, RMS of both),
+// printed like a report; nothing is written.
+int stats(const char* in)
+{
+    std::unique_ptr<SoundReader> reader = openReader(in);
+    if (!reader)
+        return 1;
+    auto* node = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
+    const SoundTools::Status s = node->processAll(*reader, nullptr);
+    SoundTools::StereoFrame<double> rms{-100.0, -100.0};
+    SoundTools::StereoFrame<double> peak{-100.0, -100.0};
+    double full = -100.0;
+    node->getGlobalStats(rms, full, peak);
+    std::printf("frames %u\nRMS dB %.2f (left %.2f, right %.2f)\nPeak dB left %.2f, right %.2f\n", node->getTotalCount(),
+                full, rms.left, rms.right, peak.left, peak.right);
+    node->release();
+    return s == SoundTools::StatusOk ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const bool detectOnly = argc == 3 && std::strcmp(argv[1], "detect") == 0;
-    if (argc != 4 && !detectOnly) {
-        std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT, vexa_bench split IN TEMPLATE, vexa_bench detect IN\n");
+    const bool statsOnly = argc == 3 && std::strcmp(argv[1], "stats") == 0;
+    if (argc != 4 && !detectOnly && !statsOnly) {
+        std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT, vexa_bench split IN TEMPLATE, "
+                             "vexa_bench detect|stats IN
+");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
     SoundBuffer::setDefaultSize(65536);
+    if (statsOnly)
+        return stats(argv[2]);
     if (detectOnly) {
         std::unique_ptr<SoundReader> reader = openReader(argv[2]);
         RMSStepDetector* detector = reader ? detect(*reader) : nullptr;
