@@ -121,8 +121,7 @@ int main(int argc, char** argv)
     const bool statsOnly = argc == 3 && std::strcmp(argv[1], "stats") == 0;
     if (argc != 4 && !detectOnly && !statsOnly) {
         std::fprintf(stderr, "usage: vexa_bench copy|eq10|limit IN OUT, vexa_bench split IN TEMPLATE, "
-                             "vexa_bench detect|stats IN
-");
+                             "vexa_bench detect|stats IN\n");
         return 2;
     }
     // Blocks of 64 k frames keep a cascade's working set in the cache.
