@@ -1,6 +1,5 @@
 #include "RMSStepDetector.h"
 
-#include <emmintrin.h>
 
 #include "SoundReader.h"
 
@@ -149,106 +148,105 @@ SoundTools::Status RMSStepDetector::process()
     if (mLastPos == -1)
         mCurBegin = std::max(inOrigin, 0);
 
+    // The loop works on window sums of squares (mean squares times N) and on
+    // region sums of them, so that no frame needs a division: the window's
+    // mean square is sum / N, the region's mean is regionSum / (N count), and
+    // the step test compares both sides multiplied by N count. The region
+    // being built is kept in locals and written back (as sums of mean
+    // squares) around pushRegion, which reads it.
+    const double windowFrames = static_cast<double>(n);
+    double regionL = mSumL * windowFrames;
+    double regionR = mSumR * windowFrames;
+    int count = mCount;
+    int lastPos = mLastPos;
+    const double stepRatio = mStepRatio;
+    const auto storeRegion = [&]() {
+        mSumL = regionL / windowFrames;
+        mSumR = regionR / windowFrames;
+        mCount = count;
+        mLastPos = lastPos;
+    };
+
     double sumL = 0.0;
     double sumR = 0.0;
     bool windowReady = false;
-    // The region being built is kept in locals for the loop and written
-    // back around pushRegion, which reads it.
-    double regionL = mSumL;
-    double regionR = mSumR;
-    int count = mCount;
-    int lastPos = mLastPos;
-    const __m128d windowSize = _mm_set1_pd(static_cast<double>(n));
-    const double stepRatio = mStepRatio;
     int phase = ((inOrigin % n) + n) % n; // p mod n, kept up to date below
     for (int i = 0; i < outFrames; ++i, phase = phase + 1 == n ? 0 : phase + 1) {
         const int p = inOrigin + i;
         if (p > lastPos) {
             if (!windowReady) {
+                sumL = 0.0;
+                sumR = 0.0;
                 for (int k = 0; k < n; ++k) {
                     sumL += in[i + k].left * in[i + k].left;
                     sumR += in[i + k].right * in[i + k].right;
                 }
                 windowReady = true;
             } else {
-                const Frame& f = in[i + n - 1];
-                sumL += f.left * f.left;
-                sumR += f.right * f.right;
+                // Frame i + N - 1 enters the window, frame i - 1 leaves it.
+                const Frame& enter = in[i + n - 1];
+                const Frame& leave = in[i - 1];
+                sumL += enter.left * enter.left - leave.left * leave.left;
+                sumR += enter.right * enter.right - leave.right * leave.right;
             }
             // The running sums drift by rounding: keep them non-negative.
-            // Both channels are divided in one vector operation.
-            double ms[2];
-            _mm_storeu_pd(ms, _mm_div_pd(_mm_set_pd(std::max(sumR, 0.0), std::max(sumL, 0.0)), windowSize));
-            const double msL = ms[0];
-            const double msR = ms[1];
+            const double wL = std::max(sumL, 0.0);
+            const double wR = std::max(sumR, 0.0);
             if (phase == 0)
-                mSlopeDetector.feed(msL, msR, p);
-            sumL -= in[i].left * in[i].left;
-            sumR -= in[i].right * in[i].right;
+                mSlopeDetector.feed(wL / windowFrames, wR / windowFrames, p);
 
-            bool analyse = true;
             if (mLeadingSilence) {
-                if (msL == 0.0 && msR == 0.0) {
+                if (wL == 0.0 && wR == 0.0) {
                     // Digital silence before anything was measured belongs
                     // to no region.
                     lastPos = p;
                     mCurBegin = p + 1;
-                    analyse = false;
-                } else {
-                    mLeadingSilence = false;
+                    if (out)
+                        out[i] = mOutputMode == RegionLevel ? Frame{0.0, 0.0} : in[i];
+                    continue;
                 }
+                mLeadingSilence = false;
             }
-            if (analyse) {
-                // The step test compares the window's level c with the
-                // region's mean m = max(sums) / count (max(a / n, b / n) is
-                // max(a, b) / n exactly). Steps are rare: a test without the
-                // division, with a margin far above its rounding, rules most
-                // frames out, and only the others take the exact test.
-                const double top = std::max(regionL, regionR);
-                const double c = std::max(msL, msR);
-                const double cn = c * count;
-                const bool maybe = count == 0 || cn > top * stepRatio * (1.0 - 1e-9) || top > cn * stepRatio * (1.0 - 1e-9);
-                const double m = maybe && count ? top / count : 0.0;
-                int pushed = 1;
-                if (maybe && (c > m * stepRatio || m > c * stepRatio)) {
-                    mSumL = regionL;
-                    mSumR = regionR;
-                    mCount = count;
-                    mLastPos = lastPos;
-                    pushed = pushRegion(false);
-                    lastPos = mLastPos;
-                }
-                if (pushed == 0) {
-                    regionL = msL;
-                    regionR = msR;
-                    count = 1;
-                    mCurBegin = p + n / 2;
-                } else if (pushed == 3) {
-                    regionL = msL;
-                    regionR = msR;
-                    count = 1;
-                    mCurBegin = p;
-                    lastPos = p;
-                } else {
-                    regionL += msL;
-                    regionR += msR;
-                    ++count;
-                    lastPos = p;
-                }
+            // A step: the window's level steps more than the ratio away from
+            // the region's mean (both sides scaled by N count).
+            const double top = std::max(regionL, regionR);
+            const double c = std::max(wL, wR) * count;
+            int pushed = 1;
+            if (c > top * stepRatio || top > c * stepRatio) {
+                storeRegion();
+                pushed = pushRegionUnlocked(); // the block holds the lock already
+                lastPos = mLastPos;
             }
+            if (pushed == 0) {
+                regionL = wL;
+                regionR = wR;
+                count = 1;
+                mCurBegin = p + n / 2;
+            } else if (pushed == 3) {
+                regionL = wL;
+                regionR = wR;
+                count = 1;
+                mCurBegin = p;
+                lastPos = p;
+            } else {
+                regionL += wL;
+                regionR += wR;
+                ++count;
+                lastPos = p;
+            }
+        } else {
+            windowReady = false; // the window starts afresh at the next analysed frame
         }
         if (out) {
             if (mOutputMode == RegionLevel) {
-                out[i] = count ? Frame{std::sqrt(regionL / count), std::sqrt(regionR / count)} : Frame{0.0, 0.0};
+                out[i] = count ? Frame{std::sqrt(regionL / (windowFrames * count)), std::sqrt(regionR / (windowFrames * count))}
+                               : Frame{0.0, 0.0};
             } else {
                 out[i] = in[i];
             }
         }
     }
-    mSumL = regionL;
-    mSumR = regionR;
-    mCount = count;
-    mLastPos = lastPos;
+    storeRegion();
 
     if (mRealTimeMode)
         flush(false);
@@ -258,6 +256,11 @@ SoundTools::Status RMSStepDetector::process()
 int RMSStepDetector::pushRegion(bool /*final*/)
 {
     QWriteLocker locker(&mLock);
+    return pushRegionUnlocked();
+}
+
+int RMSStepDetector::pushRegionUnlocked()
+{
     if (mCount == 0)
         return 1;
     Region r;

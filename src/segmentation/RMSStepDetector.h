@@ -117,6 +117,8 @@ protected:
                          std::vector<Region>::const_iterator last) const;
 
 private:
+    // pushRegion for a caller that holds the write lock.
+    int pushRegionUnlocked();
     struct SlopeStep {
         double seconds;
         double ratio;
