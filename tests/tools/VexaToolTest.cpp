@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -252,4 +253,63 @@ TEST(VexaTool, SplitWritesOneFilePerTrack)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("no track")) << qPrintable(r.err);
     EXPECT_FALSE(QFile::exists(dir.filePath("out/001-u.wav")));
+}
+
+// The default split finds tracks separated by low-level noise, and ends a
+// fading track where its fade would reach 60 dB below the track.
+TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
+{
+    QTemporaryDir dir;
+    const unsigned int rate = 8000;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    const double noiseAmp = std::pow(10.0, -60.0 / 20.0) * std::sqrt(3.0);
+    std::vector<SoundTools::StereoFrame<double>> side;
+    const auto gap = [&](double seconds) {
+        for (int i = 0; i < static_cast<int>(seconds * rate); ++i)
+            side.push_back({noiseAmp * noise(rng), noiseAmp * noise(rng)});
+    };
+    struct Piece {
+        double seconds, db, fade;
+    };
+    const Piece pieces[] = {{40, -14, 0}, {35, -22, 0}, {45, -12, 5}};
+    std::vector<std::pair<double, double>> truth;
+    gap(1.5);
+    for (const Piece& piece : pieces) {
+        const double start = static_cast<double>(side.size()) / rate;
+        const int frames = static_cast<int>(piece.seconds * rate);
+        for (int i = 0; i < frames; ++i) {
+            double db = piece.db + 3.0 * std::sin(2 * M_PI * 0.3 * i / rate); // a level that moves
+            const double toEnd = static_cast<double>(frames - i) / rate;
+            if (piece.fade > 0 && toEnd < piece.fade)
+                db -= 60.0 * (1.0 - toEnd / piece.fade);
+            const double v = std::pow(10.0, db / 20.0) * std::sqrt(2.0) * std::sin(2 * M_PI * 330 * i / rate);
+            side.push_back({v, 0.9 * v});
+        }
+        truth.emplace_back(start, start + piece.seconds);
+        gap(3.0);
+    }
+    const QString in = dir.filePath("side.wav");
+    writeWav(in, side, rate);
+
+    ToolRun r = vexa({"split", in, "--dry-run", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonArray tracks = QJsonDocument::fromJson(r.out.toUtf8()).object().value("tracks").toArray();
+    ASSERT_EQ(tracks.size(), 3);
+    for (int t = 0; t < 3; ++t) {
+        const QJsonObject o = tracks[t].toObject();
+        EXPECT_NEAR(o.value("start_s").toDouble(), truth[static_cast<size_t>(t)].first, 0.1) << t;
+        EXPECT_NEAR(o.value("end_s").toDouble(), truth[static_cast<size_t>(t)].second, t == 2 ? 0.5 : 0.1) << t;
+    }
+}
+
+// The main job on its own recording, shortened.
+TEST(VexaTool, DemoSplitsItsSide)
+{
+    QTemporaryDir dir;
+    ToolRun r = vexa({"demo", dir.path(), "--duration", "120", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.out) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.contains("6 of 6 tracks written"));
+    for (int t = 1; t <= 6; ++t)
+        EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("00%1-track.flac").arg(t)))) << t;
 }

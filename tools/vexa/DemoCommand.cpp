@@ -11,6 +11,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -59,6 +60,8 @@ int runDemo(int argc, char** argv)
         return fail(error);
 
     SplitSettings settings;
+    // A shortened side has shorter tracks.
+    settings.minTrackSeconds = std::min(30.0, total / 12.0);
     unsigned int sampleRate = rate;
     RMSStepDetector* detector = detectTracks(side, settings, progress, error, sampleRate);
     if (!detector)

@@ -21,6 +21,7 @@
 namespace {
 
 const std::vector<OptionSpec> kOptions = withTagOptions({
+    {"step-detector", nullptr, "find the tracks with the step detector and its region edits below"},
     {"threshold", "DB", "detection noise threshold, relative to the loudest region (default -40)"},
     {"window", "SECONDS", "length of the level-measuring window (default 0.2)"},
     {"noise", "DB", "flag regions below this level (relative to the loudest) as noise"},
@@ -109,6 +110,12 @@ int runSplit(int argc, char** argv)
         const auto bad = [&](const char* what) {
             return fail(QStringLiteral("--%1 %2: %3").arg(name, value, QLatin1String(what)), ExitUsage);
         };
+        static const char* const detectorOptions[] = {"step-detector", "threshold", "window", "noise",
+                                                       "estimate-noise", "split-quiet", "merge"};
+        for (const char* o : detectorOptions) {
+            if (name == QLatin1String(o))
+                settings.stepDetector = true;
+        }
         if (name == QLatin1String("threshold")) {
             if (!numeric || v >= 0)
                 return bad("expected a negative level in dB");

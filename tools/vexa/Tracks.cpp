@@ -6,10 +6,13 @@
 #include <vexa/vexa.h>
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -54,6 +57,8 @@ QString formatSeconds(double seconds)
 RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
                               unsigned int& sampleRate)
 {
+    if (!s.stepDetector)
+        return findGapTracks(fileName, progress, error, sampleRate);
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader) {
         error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
@@ -151,4 +156,208 @@ void applyTagOptions(const ParsedArgs& args, SoundIDTag& tags)
         if (args.has(QLatin1String(kTagNames[i])))
             *fields[i] = args.value(QLatin1String(kTagNames[i])).toStdString();
     }
+}
+
+namespace {
+
+// Collects the mean square of both channels over consecutive 10 ms hops.
+class EnvelopeNode : public SoundAlgo {
+public:
+    explicit EnvelopeNode(unsigned int hopFrames) : mHop(hopFrames) {}
+
+    SoundTools::Status process() override
+    {
+        const unsigned int n = getOutFrameNb();
+        const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(getInOrigin());
+        for (unsigned int i = 0; i < n; ++i) {
+            mSum += 0.5 * (in[i].left * in[i].left + in[i].right * in[i].right);
+            if (++mCount == mHop) {
+                envelope.push_back(mSum / mHop);
+                mSum = 0.0;
+                mCount = 0;
+            }
+        }
+        return SoundTools::StatusOk;
+    }
+
+    std::vector<double> envelope;
+
+private:
+    unsigned int mHop;
+    double mSum = 0.0;
+    unsigned int mCount = 0;
+};
+
+double toDb(double meanSquare)
+{
+    return 10.0 * std::log10(meanSquare + 1e-20);
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return -200.0;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+struct Span {
+    long long begin; // hops
+    long long end;   // hops, exclusive
+};
+
+} // namespace
+
+RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate)
+{
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
+    if (!reader) {
+        error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
+        return nullptr;
+    }
+    if (reader->open(fileName) != SoundTools::StatusOk) {
+        error = libraryError();
+        return nullptr;
+    }
+    reader->rewind();
+    sampleRate = reader->getSampleRate();
+    const unsigned int hop = std::max(1u, static_cast<unsigned int>(std::lround(sampleRate * 0.01)));
+    auto* node = new EnvelopeNode(hop);
+    std::unique_ptr<EnvelopeNode, void (*)(EnvelopeNode*)> nodeOwner(node, [](EnvelopeNode* e) { e->release(); });
+    {
+        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), sampleRate, progress);
+        bar.follow(node);
+        if (node->processAll(*reader, nullptr) != SoundTools::StatusOk) {
+            error = QStringLiteral("analysis of %1 failed: %2").arg(fileName, libraryError());
+            return nullptr;
+        }
+    }
+    const std::vector<double>& e = node->envelope;
+    const long long hops = static_cast<long long>(e.size());
+
+    // Level in dB over 50 ms, centred on each hop.
+    std::vector<double> level(e.size());
+    for (long long k = 0; k < hops; ++k) {
+        double sum = 0.0;
+        int count = 0;
+        for (long long j = std::max(0LL, k - 2); j <= std::min(hops - 1, k + 2); ++j, ++count)
+            sum += e[static_cast<size_t>(j)];
+        level[static_cast<size_t>(k)] = toDb(sum / std::max(count, 1));
+    }
+    std::vector<double> sorted(level);
+    std::sort(sorted.begin(), sorted.end());
+    const double floorDb = sorted.empty() ? -200.0 : sorted[sorted.size() / 200];
+    const double quiet = floorDb + 6.0;
+
+    // Quiet runs: gaps when long enough, lead-in and lead-out always.
+    std::vector<Span> gaps;
+    const long long minGap = 100; // 1 s of hops
+    for (long long k = 0; k < hops;) {
+        if (level[static_cast<size_t>(k)] >= quiet) {
+            ++k;
+            continue;
+        }
+        long long end = k;
+        while (end < hops && level[static_cast<size_t>(end)] < quiet)
+            ++end;
+        if (end - k >= minGap || k == 0 || end == hops)
+            gaps.push_back({k, end});
+        k = end;
+    }
+    // Tracks between the gaps; a gap that is not well below the music on
+    // both sides is a quiet passage, not a gap.
+    std::vector<Span> tracks;
+    long long start = gaps.empty() || gaps.front().begin > 0 ? 0 : gaps.front().end;
+    for (size_t g = 0; g <= gaps.size(); ++g) {
+        const long long end = g < gaps.size() ? gaps[g].begin : hops;
+        if (end <= start) {
+            if (g < gaps.size())
+                start = std::max(start, gaps[g].end);
+            continue;
+        }
+        tracks.push_back({start, end});
+        if (g < gaps.size())
+            start = gaps[g].end;
+    }
+    const auto trackLevel = [&](const Span& t) {
+        return median(std::vector<double>(level.begin() + t.begin, level.begin() + t.end));
+    };
+    std::vector<Span> merged;
+    for (const Span& t : tracks) {
+        if (!merged.empty()) {
+            const double gapLevel = median(std::vector<double>(level.begin() + merged.back().end, level.begin() + t.begin));
+            if (std::min(trackLevel(merged.back()), trackLevel(t)) - gapLevel < 20.0) {
+                merged.back().end = t.end;
+                continue;
+            }
+        }
+        merged.push_back(t);
+    }
+
+    // Fade-outs. A fade is a straight line in dB from the track's level down
+    // to 60 dB below it; the noise hides its last part. The line is found
+    // from where the level (averaged over 1 s) last stood within 6 dB of the
+    // track's level and where it went quiet; the track then ends where the
+    // line reaches 60 dB below the track's level (at the next track's start
+    // at the latest). An end that goes quiet within a second is abrupt (the
+    // 1 s average itself ramps over half a second there) and is kept.
+    std::vector<double> smooth(level.size());
+    for (long long k = 0; k < hops; ++k) {
+        const long long from = std::max(0LL, k - 50);
+        const long long to = std::min(hops, k + 51);
+        double sum = 0.0;
+        for (long long j = from; j < to; ++j)
+            sum += level[static_cast<size_t>(j)];
+        smooth[static_cast<size_t>(k)] = sum / static_cast<double>(to - from);
+    }
+    for (size_t i = 0; i < merged.size(); ++i) {
+        Span& t = merged[i];
+        if (t.end - t.begin < 1000)
+            continue;
+        const double trackDb = trackLevel({t.begin, t.end - 500});
+        long long near = t.end - 1;
+        while (near > t.begin && smooth[static_cast<size_t>(near)] < trackDb - 6.0)
+            --near;
+        const double fallHops = static_cast<double>(t.end - near);
+        if (fallHops < 100 || fallHops > 3000)
+            continue;
+        const double slope = (trackDb - 6.0 - quiet) / fallHops; // dB per hop
+        if (slope < 0.01 || slope > 1.0)
+            continue;
+        const double fadeStart = static_cast<double>(near) - 6.0 / slope;
+        const long long fadeEnd = std::llround(fadeStart + 60.0 / slope);
+        const long long limit = i + 1 < merged.size() ? merged[i + 1].begin : hops;
+        t.end = std::max(t.end, std::min(fadeEnd, limit));
+    }
+
+    // Regions for the per-track writer: noise, track, noise, ...
+    QJsonArray regions;
+    const auto addRegion = [&](long long from, long long to, bool noise) {
+        if (to <= from)
+            return;
+        double sum = 0.0;
+        for (long long k = from; k < to; ++k)
+            sum += e[static_cast<size_t>(k)];
+        const double meanSquare = sum / static_cast<double>(to - from);
+        regions.append(QJsonObject{{"BeginSample", static_cast<int>(from * hop)},
+                                   {"SampleNb", static_cast<int>((to - from) * hop)},
+                                   {"RMSSqrValue0", meanSquare},
+                                   {"RMSSqrValue1", meanSquare},
+                                   {"MeanSmpl", static_cast<int>(to - from)},
+                                   {"IsNoise", noise}});
+    };
+    long long at = 0;
+    for (const Span& t : merged) {
+        addRegion(at, t.begin, true);
+        addRegion(t.begin, t.end, false);
+        at = t.end;
+    }
+    addRegion(at, hops, true);
+    QJsonObject object{{"Class", "RMSStepDetector"}, {"NoiseThreshold", floorDb + 6.0}, {"RMSTime", 0.05},
+                       {"MinSlopeTime", 1.0},        {"OutputMode", 2},                {"RealTimeMode", false},
+                       {"SampleRate", static_cast<int>(sampleRate)}, {"Regions", regions}};
+    RMSStepDetector* detector = RMSStepDetector::createFromJSon(object);
+    if (!detector)
+        error = QStringLiteral("%1 : %2").arg(fileName, libraryError());
+    return detector;
 }

@@ -22,6 +22,10 @@ std::vector<Track> tracksOf(const RMSStepDetector& detector, unsigned int sample
 
 // Options of a detection pass and of the region edits after it.
 struct SplitSettings {
+    // By default tracks are found as the stretches between gaps of low-level
+    // noise (see findGapTracks); with stepDetector set they are the runs of
+    // non-noise regions of the step detector, with the settings below.
+    bool stepDetector = false;
     double thresholdDb = -40.0; // the detector's noise threshold
     double windowSeconds = 0.2; // the detector's RMS window
     double noiseDb = 0.0;       // applyNoise with this level when set
@@ -31,6 +35,14 @@ struct SplitSettings {
     bool merge = false;
     double minTrackSeconds = 30.0;
 };
+
+// Tracks as the stretches between gaps: a 10 ms level envelope of the whole
+// file, a noise floor from its quietest 0.5 %, gaps of at least a second
+// within 6 dB of the floor and at least 20 dB below the music around them;
+// a track that fades out ends where its dB-linear fade reaches 60 dB below
+// the track's level. The result is a detector holding those regions (tracks
+// and noise), for the per-track writer. Null with `error` set on failure.
+RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate);
 
 // Runs the detection pass over a file and applies the edits. Null with
 // `error` set on failure. The caller releases the detector.
