@@ -17,6 +17,21 @@
 #include <cstdio>
 #include <memory>
 
+std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error)
+{
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
+    if (!reader) {
+        error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
+        return nullptr;
+    }
+    if (reader->open(fileName) != SoundTools::StatusOk) {
+        error = libraryError();
+        return nullptr;
+    }
+    reader->rewind();
+    return reader;
+}
+
 std::vector<Track> tracksOf(const RMSStepDetector& detector, unsigned int sampleRate, double minSeconds)
 {
     std::vector<Track> tracks;
@@ -59,16 +74,9 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
 {
     if (!s.stepDetector)
         return findGapTracks(fileName, progress, error, sampleRate);
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
-    if (!reader) {
-        error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
+    std::unique_ptr<SoundReader> reader = openReader(fileName, error);
+    if (!reader)
         return nullptr;
-    }
-    if (reader->open(fileName) != SoundTools::StatusOk) {
-        error = libraryError();
-        return nullptr;
-    }
-    reader->rewind();
     sampleRate = reader->getSampleRate();
     auto* detector = new RMSStepDetector(s.thresholdDb, s.windowSeconds, 1.0, RMSStepDetector::NoOutput);
     Progress bar(QStringLiteral("detect %1").arg(QFileInfo(fileName).fileName()), sampleRate, progress);
@@ -94,12 +102,9 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
                 QStringList& written, QString& error)
 {
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
-    if (!reader || reader->open(in) != SoundTools::StatusOk) {
-        error = reader ? libraryError() : QStringLiteral("%1 : not a recognised audio file name").arg(in);
+    std::unique_ptr<SoundReader> reader = openReader(in, error);
+    if (!reader)
         return -1;
-    }
-    reader->rewind();
 
     const QFileInfo target(nameTemplate);
     QDir targetDir = target.dir();
@@ -210,16 +215,9 @@ struct Span {
 
 RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate)
 {
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
-    if (!reader) {
-        error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
+    std::unique_ptr<SoundReader> reader = openReader(fileName, error);
+    if (!reader)
         return nullptr;
-    }
-    if (reader->open(fileName) != SoundTools::StatusOk) {
-        error = libraryError();
-        return nullptr;
-    }
-    reader->rewind();
     sampleRate = reader->getSampleRate();
     const unsigned int hop = std::max(1u, static_cast<unsigned int>(std::lround(sampleRate * 0.01)));
     auto* node = new EnvelopeNode(hop);

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 struct Track {
@@ -57,6 +58,9 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
                 QStringList& written, QString& error);
 
 QString formatSeconds(double seconds);
+
+// A reader for the file, open and at its start; null with `error` set.
+std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error);
 
 struct ParsedArgs;
 // Sets the tags given as options (--title ...) in `tags`.
