@@ -160,93 +160,136 @@ SoundTools::Status RMSStepDetector::process()
     int count = mCount;
     int lastPos = mLastPos;
     const double stepRatio = mStepRatio;
-    const auto storeRegion = [&]() {
+
+    // The output frame of position i (the lambda takes copies, so that the
+    // loop keeps its values in registers).
+    const bool regionLevel = mOutputMode == RegionLevel;
+    const auto outputFrame = [out, in, regionLevel, windowFrames](int i, double sL, double sR, int c) {
+        if (regionLevel)
+            out[i] = c ? Frame{std::sqrt(sL / (windowFrames * c)), std::sqrt(sR / (windowFrames * c))} : Frame{0.0, 0.0};
+        else
+            out[i] = in[i];
+    };
+
+    // Positions up to lastPos were analysed with the previous block (the
+    // look-ahead repeated at the head of this one): they are only output.
+    const int first = std::min(outFrames, std::max(0, lastPos + 1 - inOrigin));
+    for (int i = 0; out && i < first; ++i)
+        outputFrame(i, regionL, regionR, count);
+    if (first == outFrames) {
         mSumL = regionL / windowFrames;
         mSumR = regionR / windowFrames;
         mCount = count;
         mLastPos = lastPos;
-    };
+        if (mRealTimeMode)
+            flush(false);
+        return SoundTools::StatusOk;
+    }
 
+    // The window at the first analysed frame, summed afresh.
     double sumL = 0.0;
     double sumR = 0.0;
-    bool windowReady = false;
-    int phase = ((inOrigin % n) + n) % n; // p mod n, kept up to date below
-    for (int i = 0; i < outFrames; ++i, phase = phase + 1 == n ? 0 : phase + 1) {
-        const int p = inOrigin + i;
-        if (p > lastPos) {
-            if (!windowReady) {
-                sumL = 0.0;
-                sumR = 0.0;
-                for (int k = 0; k < n; ++k) {
-                    sumL += in[i + k].left * in[i + k].left;
-                    sumR += in[i + k].right * in[i + k].right;
+    for (int k = 0; k < n; ++k) {
+        sumL += in[first + k].left * in[first + k].left;
+        sumR += in[first + k].right * in[first + k].right;
+    }
+    // Frames until the next position that is a multiple of N (where the
+    // slope detector is fed).
+    int untilFeed = (n - (((inOrigin + first) % n) + n) % n) % n;
+    bool updated = false; // the window of frame i is already slid
+    for (int i = first; i < outFrames; ++i, --untilFeed) {
+        // The common frames (no feed, no leading silence, no output, no
+        // step) in a loop without calls, so that its values stay in
+        // registers; it stops at the first frame that needs more.
+        if (!mLeadingSilence && !out) {
+            const int stop = std::min(outFrames, i + untilFeed);
+            while (i < stop) {
+                if (i != first) {
+                    const Frame& enter = in[i + n - 1];
+                    const Frame& leave = in[i - 1];
+                    sumL += enter.left * enter.left - leave.left * leave.left;
+                    sumR += enter.right * enter.right - leave.right * leave.right;
                 }
-                windowReady = true;
-            } else {
-                // Frame i + N - 1 enters the window, frame i - 1 leaves it.
-                const Frame& enter = in[i + n - 1];
-                const Frame& leave = in[i - 1];
-                sumL += enter.left * enter.left - leave.left * leave.left;
-                sumR += enter.right * enter.right - leave.right * leave.right;
-            }
-            // The running sums drift by rounding: keep them non-negative.
-            const double wL = std::max(sumL, 0.0);
-            const double wR = std::max(sumR, 0.0);
-            if (phase == 0)
-                mSlopeDetector.feed(wL / windowFrames, wR / windowFrames, p);
-
-            if (mLeadingSilence) {
-                if (wL == 0.0 && wR == 0.0) {
-                    // Digital silence before anything was measured belongs
-                    // to no region.
-                    lastPos = p;
-                    mCurBegin = p + 1;
-                    if (out)
-                        out[i] = mOutputMode == RegionLevel ? Frame{0.0, 0.0} : in[i];
-                    continue;
+                const double wL = sumL > 0.0 ? sumL : 0.0;
+                const double wR = sumR > 0.0 ? sumR : 0.0;
+                const double top = regionL > regionR ? regionL : regionR;
+                const double c = (wL > wR ? wL : wR) * count;
+                if (c > top * stepRatio || top > c * stepRatio) {
+                    updated = true;
+                    break;
                 }
-                mLeadingSilence = false;
-            }
-            // A step: the window's level steps more than the ratio away from
-            // the region's mean (both sides scaled by N count).
-            const double top = std::max(regionL, regionR);
-            const double c = std::max(wL, wR) * count;
-            int pushed = 1;
-            if (c > top * stepRatio || top > c * stepRatio) {
-                storeRegion();
-                pushed = pushRegionUnlocked(); // the block holds the lock already
-                lastPos = mLastPos;
-            }
-            if (pushed == 0) {
-                regionL = wL;
-                regionR = wR;
-                count = 1;
-                mCurBegin = p + n / 2;
-            } else if (pushed == 3) {
-                regionL = wL;
-                regionR = wR;
-                count = 1;
-                mCurBegin = p;
-                lastPos = p;
-            } else {
                 regionL += wL;
                 regionR += wR;
                 ++count;
+                lastPos = inOrigin + i;
+                ++i;
+                --untilFeed;
+            }
+            if (i >= outFrames)
+                break;
+        }
+        const int p = inOrigin + i;
+        if (i != first && !updated) {
+            // Frame i + N - 1 enters the window, frame i - 1 leaves it.
+            const Frame& enter = in[i + n - 1];
+            const Frame& leave = in[i - 1];
+            sumL += enter.left * enter.left - leave.left * leave.left;
+            sumR += enter.right * enter.right - leave.right * leave.right;
+        }
+        updated = false;
+        // The running sums drift by rounding: keep them non-negative.
+        const double wL = sumL > 0.0 ? sumL : 0.0;
+        const double wR = sumR > 0.0 ? sumR : 0.0;
+        if (untilFeed == 0) {
+            mSlopeDetector.feed(wL / windowFrames, wR / windowFrames, p);
+            untilFeed = n;
+        }
+        if (mLeadingSilence) {
+            if (wL == 0.0 && wR == 0.0) {
+                // Digital silence before anything was measured belongs to
+                // no region.
                 lastPos = p;
+                mCurBegin = p + 1;
+                if (out)
+                    out[i] = mOutputMode == RegionLevel ? Frame{0.0, 0.0} : in[i];
+                continue;
             }
-        } else {
-            windowReady = false; // the window starts afresh at the next analysed frame
+            mLeadingSilence = false;
         }
-        if (out) {
-            if (mOutputMode == RegionLevel) {
-                out[i] = count ? Frame{std::sqrt(regionL / (windowFrames * count)), std::sqrt(regionR / (windowFrames * count))}
-                               : Frame{0.0, 0.0};
-            } else {
-                out[i] = in[i];
+        // A step: the window's level steps more than the ratio away from the
+        // region's mean (both sides scaled by N count).
+        const double top = regionL > regionR ? regionL : regionR;
+        const double c = (wL > wR ? wL : wR) * count;
+        if (c > top * stepRatio || top > c * stepRatio) {
+            mSumL = regionL / windowFrames;
+            mSumR = regionR / windowFrames;
+            mCount = count;
+            mLastPos = lastPos;
+            const int pushed = pushRegionUnlocked(); // the block holds the lock already
+            lastPos = mLastPos;
+            if (pushed == 0 || pushed == 3) {
+                regionL = wL;
+                regionR = wR;
+                count = 1;
+                mCurBegin = pushed == 0 ? p + n / 2 : p;
+                if (pushed == 3)
+                    lastPos = p;
+                if (out)
+                    outputFrame(i, regionL, regionR, count);
+                continue;
             }
         }
+        regionL += wL;
+        regionR += wR;
+        ++count;
+        lastPos = p;
+        if (out)
+            outputFrame(i, regionL, regionR, count);
     }
-    storeRegion();
+    mSumL = regionL / windowFrames;
+    mSumR = regionR / windowFrames;
+    mCount = count;
+    mLastPos = lastPos;
 
     if (mRealTimeMode)
         flush(false);
