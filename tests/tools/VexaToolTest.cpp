@@ -1,6 +1,7 @@
 #include "TestSignals.h"
 
 #include "BiquadEqBuilder.h"
+#include "SoundStatFile.h"
 #include "SoundReaderSndfile.h"
 #include "SoundWriterSndfile.h"
 
@@ -98,7 +99,7 @@ TEST(VexaTool, HelpAndVersion)
     ToolRun r = vexa({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.startsWith("vexa "));
-    for (const char* command : {"info", "process", "split", "demo"}) {
+    for (const char* command : {"info", "process", "split", "analyze", "demo"}) {
         r = vexa({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_TRUE(r.out.contains("usage: vexa")) << command;
@@ -312,4 +313,31 @@ TEST(VexaTool, DemoSplitsItsSide)
     EXPECT_TRUE(r.out.contains("6 of 6 tracks written"));
     for (int t = 1; t <= 6; ++t)
         EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("00%1-track.flac").arg(t)))) << t;
+}
+
+// Levels of a known signal, and the statistics file beside the input.
+TEST(VexaTool, AnalyzeMeasuresAndStores)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("tone.wav");
+    writeWav(in, sine(44100 * 3, 1000, 0.5, 44100), 44100);
+    ToolRun r = vexa({"analyze", in, "--bands", "200,5000", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    // Left: amplitude 0.5, RMS 0.5/sqrt 2; right half of it.
+    EXPECT_NEAR(o.value("rms_left_db").toDouble(), 20 * std::log10(0.5 / std::sqrt(2.0)), 0.02);
+    EXPECT_NEAR(o.value("peak_left_db").toDouble(), 20 * std::log10(0.5), 0.02);
+    const QJsonArray bands = o.value("bands").toArray();
+    ASSERT_EQ(bands.size(), 3);
+    EXPECT_DOUBLE_EQ(bands[1].toObject().value("relative_db").toDouble(), 0.0); // 1 kHz is in the middle band
+    EXPECT_LT(bands[0].toObject().value("relative_db").toDouble(), -20.0);
+
+    SoundStatFile file;
+    ASSERT_TRUE(file.readJSonFile(dir.filePath("tone.ssf")));
+    EXPECT_EQ(file.getFrequencies(), std::vector<double>({200, 5000}));
+    EXPECT_NE(file.getStepDetector(), nullptr);
+    EXPECT_EQ(leftovers(dir.path()), QStringList({"tone.ssf", "tone.wav"}));
+
+    r = vexa({"analyze", in, "--bands", "5000,200"});
+    EXPECT_EQ(r.status, 2);
 }

@@ -6,5 +6,6 @@ int runInfo(int argc, char** argv);
 int runProcess(int argc, char** argv);
 int runSplit(int argc, char** argv);
 int runDemo(int argc, char** argv);
+int runAnalyze(int argc, char** argv);
 
 #endif

@@ -17,6 +17,7 @@ const char* kUsage =
     "  info FILE...            format, length and tags of audio files\n"
     "  process IN OUT [opts]   run a file through gain, equalizer and filter steps\n"
     "  split IN TEMPLATE       find the tracks of a recording, write one file per track\n"
+    "  analyze IN              levels, band levels and segmentation, kept in IN.ssf\n"
     "  demo [DIR]              synthesise a record side, split it and show the result\n"
     "\n"
     "vexa COMMAND --help shows the options and examples of a command; vexa --version the version.\n";
@@ -47,6 +48,8 @@ int main(int argc, char** argv)
         return runProcess(argc, argv);
     if (std::strcmp(command, "split") == 0)
         return runSplit(argc, argv);
+    if (std::strcmp(command, "analyze") == 0)
+        return runAnalyze(argc, argv);
     if (std::strcmp(command, "demo") == 0)
         return runDemo(argc, argv);
     return fail(QStringLiteral("unknown command '%1' (vexa --help lists them)").arg(QString::fromLocal8Bit(command)), ExitUsage);

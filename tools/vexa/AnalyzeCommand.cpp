@@ -1,0 +1,176 @@
+// vexa analyze IN: levels over the whole file and per frequency band, the
+// track segmentation, and (with --fft) FFT band statistics, in one run;
+// stored next to the input as a statistics file (".ssf").
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+#include "Tracks.h"
+
+#include <vexa/vexa.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {
+    {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000)"},
+    {"fft", "N", "band levels from N-point FFT statistics instead of a filter bank"},
+    {"json", nullptr, "print the results as JSON on standard output"},
+    {"quiet", nullptr, "no progress bar"},
+    {"help", nullptr, "show this help"},
+};
+
+} // namespace
+
+int runAnalyze(int argc, char** argv)
+{
+    ParsedArgs args;
+    const int early = startCommand(
+        argc, argv, "analyze", kOptions, "vexa analyze IN [--bands F1,F2,...] [--fft N] [--json]",
+        "Measures IN in one pass: RMS and peak levels, the level of each frequency band (a tree of band splits,\n"
+        "or FFT statistics with --fft), and its segmentation into regions of steady level. Writes them next to\n"
+        "IN as a statistics file (IN with the extension .ssf) and prints the levels.",
+        "  vexa analyze side_a.flac\n  vexa analyze take.wav --bands 100,1000,10000 --json\n  vexa analyze take.wav --fft 8192\n",
+        args);
+    if (early >= 0)
+        return early;
+    QString error;
+    if (args.positional.size() != 1)
+        return fail(QStringLiteral("analyze needs one file (see vexa analyze --help)"), ExitUsage);
+    const QString in = args.positional[0];
+
+    std::vector<double> freqs = SoundStatReference::getDefaultFrequencies();
+    if (args.has("bands")) {
+        if (!toNumbers(args.value("bands"), freqs, 1, 32, QChar(',')) || !std::is_sorted(freqs.begin(), freqs.end())
+            || freqs.front() <= 0 || std::adjacent_find(freqs.begin(), freqs.end()) != freqs.end())
+            return fail(QStringLiteral("--bands %1: expected ascending frequencies, F1,F2,...").arg(args.value("bands")),
+                        ExitUsage);
+    }
+    double fftSize = 0;
+    if (args.has("fft") && (!toNumber(args.value("fft"), fftSize) || fftSize < 64 || fftSize > 65536))
+        return fail(QStringLiteral("--fft %1: expected a size from 64 to 65536").arg(args.value("fft")), ExitUsage);
+
+    std::unique_ptr<SoundReader> reader = openReader(in, error);
+    if (!reader)
+        return fail(error);
+    const unsigned int rate = reader->getSampleRate();
+    if (freqs.back() * 2 >= rate)
+        return fail(QStringLiteral("--bands: %1 Hz is beyond the Nyquist frequency of %2").arg(freqs.back()).arg(in), ExitUsage);
+
+    // One pass: the branches share the input, a select node passes it on.
+    auto* branches = new SoundAlgoComposite(QStringLiteral("analysis"));
+    auto* whole = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
+    branches->pushAlgo(whole);
+    whole->addRef(); // read after the run
+    branches->addNewBranch();
+    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+    branches->pushAlgo(detector);
+    detector->addRef();
+    SoundAlgoStats::FrequencyBuilder bandBuilder;
+    SoundAlgoFFTStats* fftStats = nullptr;
+    branches->addNewBranch();
+    if (fftSize > 0) {
+        fftStats = new SoundAlgoFFTStats();
+        branches->pushAlgo(new SoundAlgoFFTDirectCompute(static_cast<unsigned int>(fftSize)));
+        branches->pushAlgo(fftStats);
+        branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
+        fftStats->addRef();
+    } else {
+        auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
+        tree->buildMultibandTree(freqs, bandBuilder, true);
+        branches->pushAlgo(tree);
+        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
+            s->addRef();
+    }
+    auto* top = new SoundAlgoComposite(QStringLiteral("analyze"));
+    top->pushAlgo(branches);
+    top->pushAlgo(new SoundAlgoSelectChannel(0, 3));
+
+    const auto releaseAll = [&]() {
+        whole->release();
+        detector->release();
+        if (fftStats)
+            fftStats->release();
+        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
+            s->release();
+    };
+    SoundTools::Status status;
+    {
+        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(in).fileName()), rate, !args.has("quiet"));
+        bar.follow(top);
+        status = top->processAll(*reader, nullptr);
+    }
+    top->release();
+    if (status != SoundTools::StatusOk) {
+        releaseAll();
+        return fail(QStringLiteral("analysis of %1 failed: %2").arg(in, libraryError()));
+    }
+
+    SoundStatFile file;
+    if (fftStats)
+        file.setStats(freqs, fftStats, true);
+    else
+        file.setStats(freqs, bandBuilder.getStatsVector(), true);
+    file.setStepDetector(detector, true);
+    const QFileInfo info(in);
+    const QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".ssf"));
+    AtomicOutput output(target);
+    if (!file.writeJSonFile(output.tempName())) {
+        releaseAll();
+        return fail(QStringLiteral("%1 : %2").arg(target, libraryError().replace(output.tempName(), target)));
+    }
+    if (!output.commit(error)) {
+        releaseAll();
+        return fail(error);
+    }
+
+    SoundTools::StereoFrame<double> rms{-100, -100};
+    SoundTools::StereoFrame<double> peak{-100, -100};
+    double full = -100;
+    whole->getGlobalStats(rms, full, peak);
+    const std::vector<double> relative = file.getRelativeLevels();
+    const std::vector<Track> tracks = tracksOf(*detector, rate, 30.0);
+
+    if (args.has("json")) {
+        QJsonArray bands;
+        for (size_t b = 0; b < relative.size(); ++b) {
+            const double low = b == 0 ? 0.0 : freqs[b - 1];
+            const double high = b < freqs.size() ? freqs[b] : rate / 2.0;
+            bands.append(QJsonObject{{"low_hz", low}, {"high_hz", high}, {"relative_db", std::round(relative[b] * 100) / 100}});
+        }
+        const QJsonObject o{{"file", in},
+                            {"statistics_file", target},
+                            {"rms_db", std::round(full * 100) / 100},
+                            {"rms_left_db", std::round(rms.left * 100) / 100},
+                            {"rms_right_db", std::round(rms.right * 100) / 100},
+                            {"peak_left_db", std::round(peak.left * 100) / 100},
+                            {"peak_right_db", std::round(peak.right * 100) / 100},
+                            {"bands", bands},
+                            {"regions", detector->size()},
+                            {"tracks", static_cast<int>(tracks.size())}};
+        std::printf("%s", QJsonDocument(o).toJson().constData());
+    } else {
+        std::printf("%s\n", qUtf8Printable(in));
+        std::printf("  RMS            %7.2f dB (left %.2f, right %.2f)\n", full, rms.left, rms.right);
+        std::printf("  peak           left %.2f dB, right %.2f dB\n", peak.left, peak.right);
+        std::printf("  bands (relative to the loudest):\n");
+        for (size_t b = 0; b < relative.size(); ++b) {
+            const double low = b == 0 ? 0.0 : freqs[b - 1];
+            const double high = b < freqs.size() ? freqs[b] : rate / 2.0;
+            std::printf("    %6.0f - %6.0f Hz  %7.2f dB\n", low, high, relative[b]);
+        }
+        std::printf("  regions        %d (%zu of at least 30 s without noise)\n", detector->size(), tracks.size());
+        std::printf("  written        %s\n", qUtf8Printable(target));
+    }
+    releaseAll();
+    return ExitOk;
+}
