@@ -458,11 +458,13 @@ bool SoundAlgoDevice::loadBuffer()
     std::shared_ptr<SoundBuffer> slot;
     {
         WriteLocker lock(mStateLock);
+        // The frames processed count what is in the ring or still to come
+        // (bytesAvailable): they move together with the block they include.
         mFramesToProcess = mLoop.frameNbToProcess;
-        mFramesProcessed = mLoop.frameNbProcessed;
         if (st != SoundTools::StatusOk) {
             qDebug() << "loadBuffer status " << st;
             if (st != SoundTools::StatusFinished && st != SoundTools::StatusFinishedContinuous) {
+                mFramesProcessed = mLoop.frameNbProcessed;
                 if (mStatus == SoundTools::StatusOk)
                     mStatus = st;
                 return false;
@@ -476,8 +478,11 @@ bool SoundAlgoDevice::loadBuffer()
             slot = mFreeSlotPool.front();
             mFreeSlotPool.pop_front();
         }
-        if (!slot && mStatus == SoundTools::StatusOk)
-            mStatus = st; // the status changes together with the last block below
+        if (!slot) {
+            mFramesProcessed = mLoop.frameNbProcessed;
+            if (mStatus == SoundTools::StatusOk)
+                mStatus = st; // the status changes together with the last block below
+        }
     }
     if (!slot)
         return false;
@@ -487,6 +492,7 @@ bool SoundAlgoDevice::loadBuffer()
     {
         WriteLocker lock(mStateLock);
         mPending.push_back(Slot{slot, mStream, mStreamStart});
+        mFramesProcessed = mLoop.frameNbProcessed;
         mLastWrittenEnd = playableEnd(*slot, mOutOverlap);
         mHaveWritten = true;
         // The end of the stream becomes visible together with its last block.
