@@ -202,7 +202,9 @@ SoundTools::Status RMSStepDetector::process()
         // step) in a loop without calls, so that its values stay in
         // registers; it stops at the first frame that needs more.
         if (!mLeadingSilence && !out) {
+            const int start = i;
             const int stop = std::min(outFrames, i + untilFeed);
+            double countD = count; // exact: counts stay far below 2^53
             while (i < stop) {
                 if (i != first) {
                     const Frame& enter = in[i + n - 1];
@@ -213,17 +215,23 @@ SoundTools::Status RMSStepDetector::process()
                 const double wL = sumL > 0.0 ? sumL : 0.0;
                 const double wR = sumR > 0.0 ? sumR : 0.0;
                 const double top = regionL > regionR ? regionL : regionR;
-                const double c = (wL > wR ? wL : wR) * count;
-                if (c > top * stepRatio || top > c * stepRatio) {
+                const double c = (wL > wR ? wL : wR) * countD;
+                // c > top r or top > c r: the larger beyond r times the smaller.
+                const double hi = c > top ? c : top;
+                const double lo = c > top ? top : c;
+                if (hi > lo * stepRatio) {
                     updated = true;
                     break;
                 }
                 regionL += wL;
                 regionR += wR;
-                ++count;
-                lastPos = inOrigin + i;
+                countD += 1.0;
                 ++i;
-                --untilFeed;
+            }
+            if (i > start) {
+                count += i - start;
+                untilFeed -= i - start;
+                lastPos = inOrigin + i - 1;
             }
             if (i >= outFrames)
                 break;
