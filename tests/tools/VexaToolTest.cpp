@@ -99,7 +99,7 @@ TEST(VexaTool, HelpAndVersion)
     ToolRun r = vexa({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.startsWith("vexa "));
-    for (const char* command : {"info", "process", "split", "analyze", "demo"}) {
+    for (const char* command : {"info", "process", "split", "analyze", "play", "demo"}) {
         r = vexa({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_TRUE(r.out.contains("usage: vexa")) << command;
@@ -340,4 +340,23 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
 
     r = vexa({"analyze", in, "--bands", "5000,200"});
     EXPECT_EQ(r.status, 2);
+}
+
+// Playback through the audio server the test suite starts (PULSE_SERVER):
+// two files one after the other, to the end; an unknown preset lists them.
+TEST(VexaToolPlay, PlaysFilesToTheEnd)
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        GTEST_SKIP() << "no audio server for this run";
+    QTemporaryDir dir;
+    const QString a = dir.filePath("a.wav");
+    const QString b = dir.filePath("b.wav");
+    writeWav(a, sine(22050, 440, 0.3, 44100), 44100, SoundTools::PCM16);
+    writeWav(b, sine(22050, 660, 0.3, 44100), 44100, SoundTools::PCM16);
+    ToolRun r = vexa({"play", a, b, "--preset", "Rock", "--bass-boost", "--amp", "3", "--quiet"});
+    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+
+    r = vexa({"play", a, "--preset", "Nope"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("Rock")) << qPrintable(r.err);
 }

@@ -7,5 +7,6 @@ int runProcess(int argc, char** argv);
 int runSplit(int argc, char** argv);
 int runDemo(int argc, char** argv);
 int runAnalyze(int argc, char** argv);
+int runPlay(int argc, char** argv);
 
 #endif

@@ -18,6 +18,7 @@ const char* kUsage =
     "  process IN OUT [opts]   run a file through gain, equalizer and filter steps\n"
     "  split IN TEMPLATE       find the tracks of a recording, write one file per track\n"
     "  analyze IN              levels, band levels and segmentation, kept in IN.ssf\n"
+    "  play FILE...            play files without a gap, with the player's equalizer\n"
     "  demo [DIR]              synthesise a record side, split it and show the result\n"
     "\n"
     "vexa COMMAND --help shows the options and examples of a command; vexa --version the version.\n";
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
         return runProcess(argc, argv);
     if (std::strcmp(command, "split") == 0)
         return runSplit(argc, argv);
+    if (std::strcmp(command, "play") == 0)
+        return runPlay(argc, argv);
     if (std::strcmp(command, "analyze") == 0)
         return runAnalyze(argc, argv);
     if (std::strcmp(command, "demo") == 0)
