@@ -173,6 +173,9 @@ TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
     EXPECT_TRUE(r.err.contains("unknown option --bogus"));
     r = vexa({"process", in, dir.filePath("o.wav"), "--eq", "loud"});
     EXPECT_EQ(r.status, 2);
+    r = vexa({"process", in, dir.filePath("o.wav"), "--preset", "Nope"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("Classical")) << qPrintable(r.err);
 
     r = vexa({"process", in, dir.filePath("no/such/dir/o.wav"), "--quiet"});
     EXPECT_EQ(r.status, 1);

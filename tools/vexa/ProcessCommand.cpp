@@ -25,6 +25,7 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"low-pass", "FREQ", "second-order low pass (Butterworth)"},
     {"high-pass", "FREQ", "second-order high pass (Butterworth)"},
     {"a-weight", nullptr, "A-weighting filter (IEC 61672)"},
+    {"preset", "NAME", "the player's equalizer preset, offline (an unknown name lists them)"},
     {"fir-low-pass", "FREQ", "linear-phase FIR low pass (equiripple design)"},
     {"fir-high-pass", "FREQ", "linear-phase FIR high pass"},
     {"fir-band-pass", "F1:F2", "linear-phase FIR band pass"},
@@ -41,6 +42,16 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (tags not given are copied from the input)"},
 });
+
+// The player's equalizer, used only for its bands and presets.
+class PresetTable : public SoundPlayer {
+public:
+    PresetTable() : SoundPlayer(nullptr, nullptr, true) {}
+    void preload() override {}
+    void start() override {}
+    void stop() override {}
+    void endOfData() override {}
+};
 
 // Bandwidth in octaves of a second-order Butterworth section (Q = 1/sqrt 2).
 constexpr double kButterworthOctaves = 1.8999686269529916;
@@ -115,6 +126,17 @@ int runProcess(int argc, char** argv)
                 return bad("expected a positive frequency in Hz");
             chain->pushAlgo(new SoundAlgoFilterBiquad(name == QLatin1String("low-pass") ? SoundTools::LowPass : SoundTools::HighPass,
                                                       v[0], kButterworthOctaves, 0.0));
+        } else if (name == QLatin1String("preset")) {
+            PresetTable table;
+            const QStringList presets = table.getEqPresets();
+            const int index = presets.indexOf(value);
+            if (index < 0)
+                return fail(QStringLiteral("--preset %1: unknown; the presets are %2").arg(value, presets.join(", ")), ExitUsage);
+            table.setEqPreset(static_cast<unsigned int>(index));
+            auto* eq = new SoundAlgoFilterBiquad();
+            for (unsigned int b = 0; b < table.getEqBandNumber(); ++b)
+                eq->pushFilter(SoundTools::BandEq, table.getEqBandFreq(b), 1.0, table.getEqBandLevel(b));
+            chain->pushAlgo(eq);
         } else if (name == QLatin1String("a-weight")) {
             chain->pushAlgo(new SoundAlgoFilter(std::make_shared<SoundTools::WeightingFilterBuilder>()));
         } else if (name.startsWith(QLatin1String("fir-")) || name.startsWith(QLatin1String("fft-"))) {
