@@ -9,22 +9,6 @@
 
 namespace dyntest {
 
-Frames runStream(SoundAlgo& node, const Frames& input, unsigned int blockSize, unsigned int sampleRate,
-                 unsigned int maxChunk)
-{
-    SoundBuffer::setDefaultSize(blockSize);
-    MemoryReader reader(input, sampleRate);
-    reader.setMaxChunk(maxChunk);
-    reader.open(QString());
-    reader.rewind();
-    MemoryWriter writer(sampleRate);
-    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk);
-    Frames out(writer.frameCount());
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = {writer.samples[2 * i], writer.samples[2 * i + 1]};
-    return out;
-}
-
 double peakOf(const Frame& f)
 {
     return std::max(std::fabs(f.left), std::fabs(f.right));

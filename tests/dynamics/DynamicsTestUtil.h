@@ -3,7 +3,9 @@
 #ifndef VEXA_TESTS_DYNAMICSTESTUTIL_H
 #define VEXA_TESTS_DYNAMICSTESTUTIL_H
 
+#include "DefaultSizeTest.h"
 #include "SoundAlgo.h"
+#include "StreamRun.h"
 #include "SoundBuffer.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +19,8 @@ using Frame = SoundTools::StereoFrame<double>;
 using Frames = std::vector<Frame>;
 
 // Restores the default block size after each test.
-class BlockSizeFixture : public ::testing::Test {
-protected:
-    void SetUp() override { mSaved = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSaved); }
-    unsigned int mSaved = 0;
-};
-
-// Runs the whole input through the node with the given default block size
-// and returns every frame written (from the start of the stream on).
-Frames runStream(SoundAlgo& node, const Frames& input, unsigned int blockSize, unsigned int sampleRate = 44100,
-                 unsigned int maxChunk = 0);
+using BlockSizeFixture = DefaultSizeTest;
+using ::runStream;
 
 double peakOf(const Frame& f);
 // Largest absolute sample of frames [from, to).

@@ -1,6 +1,7 @@
 #include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
+#include "StreamRun.h"
 #include "TestSignals.h"
 
 #include "BiquadEqBuilder.h"
@@ -23,22 +24,6 @@ using Frames = std::vector<StereoFrame<double>>;
 namespace {
 
 class FilterNodes : public DefaultSizeTest {};
-
-// Runs a whole stream through a node and returns the frames written.
-Frames runStream(SoundAlgo& node, const Frames& input, unsigned int blockSize, unsigned int maxChunk = 0)
-{
-    SoundBuffer::setDefaultSize(blockSize);
-    MemoryReader reader(input, 44100);
-    reader.setMaxChunk(maxChunk);
-    reader.open(QString());
-    reader.rewind();
-    MemoryWriter writer(44100);
-    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk);
-    Frames out(writer.frameCount());
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = {writer.samples[2 * i], writer.samples[2 * i + 1]};
-    return out;
-}
 
 // The reference: kernels built from the same designs, run over the whole
 // signal in one call each.
@@ -99,7 +84,7 @@ TEST_F(FilterNodes, CascadeMatchesTheKernelsAtAnyBlockSize)
         for (auto& b : tenBands())
             eq->pushFilter(b);
         eq->setOutputGain(4.0);
-        expectNear(runStream(*eq, x, block, block == 1000u ? 333u : 0u), want, 1e-12);
+        expectNear(runStream(*eq, x, block, 44100, block == 1000u ? 333u : 0u), want, 1e-12);
         // A second run starts from zero history and gives the same output.
         expectNear(runStream(*eq, x, block), want, 1e-12);
         eq->release();
@@ -209,7 +194,7 @@ TEST_F(FilterNodes, MultibandTreeOfPassThroughBands)
             tree->buildMultibandTree({200, 2000}, bands, biquad);
             EXPECT_EQ(bands.names, QStringList({"0 [0-200]", "1 [200-2000]", "2 [2000-22050]"}));
             for (unsigned int block : {500u, 4096u}) {
-                const Frames out = runStream(*tree, x, block, block == 500u ? 77u : 0u);
+                const Frames out = runStream(*tree, x, block, 44100, block == 500u ? 77u : 0u);
                 expectNear(out, x, 1e-12);
             }
             tree->release();

@@ -4,6 +4,7 @@
 #ifndef VEXA_TESTS_PLAYBACKTESTUTIL_H
 #define VEXA_TESTS_PLAYBACKTESTUTIL_H
 
+#include "DefaultSizeTest.h"
 #include "SoundAlgoDevice.h"
 #include "SoundBuffer.h"
 #include "SoundReader.h"
@@ -24,12 +25,7 @@ using Frame = SoundTools::StereoFrame<double>;
 using Frames = std::vector<Frame>;
 
 // Restores the default block size after each test.
-class BlockSizeFixture : public ::testing::Test {
-protected:
-    void SetUp() override { mSaved = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSaved); }
-    unsigned int mSaved = 0;
-};
+using BlockSizeFixture = DefaultSizeTest;
 
 // The 16-bit sample expected for x: x * 32768 truncated toward zero,
 // saturated to the 16-bit range.

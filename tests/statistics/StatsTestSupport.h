@@ -4,6 +4,7 @@
 #ifndef VEXA_TESTS_STATSTESTSUPPORT_H
 #define VEXA_TESTS_STATSTESTSUPPORT_H
 
+#include "DefaultSizeTest.h"
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "SoundAlgoStats.h"
@@ -29,12 +30,7 @@ inline double db(double x)
 }
 
 // Keeps the default block size of the test's runs local to the test.
-class StatsTest : public ::testing::Test {
-protected:
-    void SetUp() override { mSavedSize = SoundBuffer::getDefaultSize(); }
-    void TearDown() override { SoundBuffer::setDefaultSize(mSavedSize); }
-    unsigned int mSavedSize = 0;
-};
+using StatsTest = DefaultSizeTest;
 
 // Runs a whole stream through a node; returns the frames written.
 inline Frames runStream(SoundAlgo& node, const Frames& input, unsigned int sampleRate, unsigned int blockSize = 1048576,
