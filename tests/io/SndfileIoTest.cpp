@@ -94,6 +94,39 @@ TEST(SndfileIo, RoundTripWithinQuantisation)
 
 // Raw output is headerless 32-bit float in CPU byte order: the bytes are
 // the samples themselves.
+// 16-bit samples come out as exactly sample / 32768, full scale included,
+// for WAV and FLAC, whatever the block size of the reads.
+TEST(SndfileIo, Pcm16SamplesAreScaledExactly)
+{
+    QTemporaryDir dir;
+    std::vector<short> samples;
+    for (int i = 0; i < 40000; ++i)
+        samples.push_back(static_cast<short>((i * 7919) % 65536 - 32768));
+    samples[0] = -32768;
+    samples[1] = 32767;
+    for (const char* ext : {"wav", "flac"}) {
+        const QString name = dir.filePath(QStringLiteral("exact.%1").arg(QLatin1String(ext)));
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = (std::strcmp(ext, "wav") == 0 ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(QFile::encodeName(name).constData(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / 2)),
+                  static_cast<sf_count_t>(samples.size() / 2));
+        sf_close(f);
+        for (unsigned int block : {1000u, 20000u}) {
+            SoundReaderSndfile reader;
+            ASSERT_EQ(reader.open(name), SoundTools::StatusOk);
+            reader.rewind();
+            const std::vector<double> got = iotest::readAll(reader, block);
+            ASSERT_EQ(got.size(), samples.size()) << ext;
+            for (size_t i = 0; i < samples.size(); ++i)
+                ASSERT_EQ(got[i], samples[i] / 32768.0) << ext << " " << i;
+        }
+    }
+}
+
 TEST(SndfileIo, RawFloatIsHeaderless)
 {
     QTemporaryDir dir;
