@@ -26,8 +26,9 @@ fi
 bash "$GEN/gen_audio.sh" >&2
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target vexa_bench >/dev/null
+cmake --build build --target vexa_bench vexa_cli >/dev/null
 VEXA=$ROOT/build/bench/vexa_bench
+VEXA_TOOL=$ROOT/build/tools/vexa/vexa
 M=$AUDIO_DIR/music10.wav
 ALB=$AUDIO_DIR/album_side.wav
 
@@ -75,6 +76,8 @@ group_split() {
   rm -rf "$OUT/split_vexa" "$OUT/split_sox"; mkdir -p "$OUT/split_vexa" "$OUT/split_sox"
   time_case vexa_split "$VEXA" split "$ALB" "$OUT/split_vexa/track.wav"
   time_case sox_silence_split sox "$ALB" "$OUT/split_sox/track.wav" silence 1 0.5 -50d 1 1.0 -50d : newfile : restart
+  rm -rf "$OUT/split_tool"; mkdir -p "$OUT/split_tool"
+  time_case vexa_tool_split "$VEXA_TOOL" split "$ALB" "$OUT/split_tool/track.wav"
 }
 # Whole-file level statistics (RMS and peak levels), nothing written.
 group_stats() {
@@ -108,7 +111,25 @@ row vexa_detect vexa_detect
 row ffmpeg_silencedetect vexa_detect
 row vexa_split vexa_split
 row sox_silence_split vexa_split
+row vexa_tool_split vexa_split
 row vexa_stats vexa_stats
 row sox_stats vexa_stats
 echo
-echo "files written by the last split: vexa $(ls "$OUT/split_vexa" | wc -l), sox $(ls "$OUT/split_sox" | wc -l)"
+echo "files written by the last split: vexa step detector $(ls "$OUT/split_vexa" | wc -l), vexa tool $(ls "$OUT/split_tool" | wc -l), sox $(ls "$OUT/split_sox" | wc -l)"
+
+# The tool's track boundaries against the generator's truth.
+"$VEXA_TOOL" split "$ALB" "$OUT/dry/track.wav" --dry-run --json > "$OUT/tool_split.json"
+python3 - "$AUDIO_DIR/album_side.truth.json" "$OUT/tool_split.json" <<'PY'
+import json, sys
+truth = json.load(open(sys.argv[1]))["tracks"]
+found = json.load(open(sys.argv[2]))["tracks"]
+print(f"tracks: truth {len(truth)}, vexa tool {len(found)}")
+for t in truth:
+    # The found track that overlaps this one the most.
+    best = max(found, key=lambda f: min(f["end_s"], t["end_s"]) - max(f["start_s"], t["start_s"]), default=None)
+    if best is None or min(best["end_s"], t["end_s"]) <= max(best["start_s"], t["start_s"]):
+        print(f"track {t['index']}: missed")
+        continue
+    fade = " (fade-out)" if t.get("fade_out") else ""
+    print(f"track {t['index']}: start {best['start_s'] - t['start_s']:+.2f} s, end {best['end_s'] - t['end_s']:+.2f} s{fade}")
+PY
