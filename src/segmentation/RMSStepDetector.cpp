@@ -24,6 +24,54 @@ double levelDb(double x)
     return x > 1e-20 ? 20.0 * std::log10(x) : -100.0;
 }
 
+// The sums the steady-frame scan carries from frame to frame.
+struct ScanSums {
+    double windowL;
+    double windowR;
+    double regionL;
+    double regionR;
+};
+
+// Scans frames i .. stop - 1 that need neither a feed, an output nor the
+// leading-silence test: slides the window (except at frame noSlide), stops at
+// the first step, otherwise adds the window to the region. Kept out of line
+// with its sums in locals, so that they stay in registers through the loop.
+// Returns the frame where it stopped and sets stepped if that was a step.
+__attribute__((noinline)) int scanSteady(const Frame* in, int n, int i, int stop, int noSlide,
+                                         double countD, double stepRatio, ScanSums& sums, bool& stepped)
+{
+    double sumL = sums.windowL;
+    double sumR = sums.windowR;
+    double regionL = sums.regionL;
+    double regionR = sums.regionR;
+    stepped = false;
+    while (i < stop) {
+        if (i != noSlide) {
+            const Frame& enter = in[i + n - 1];
+            const Frame& leave = in[i - 1];
+            sumL += enter.left * enter.left - leave.left * leave.left;
+            sumR += enter.right * enter.right - leave.right * leave.right;
+        }
+        const double wL = sumL > 0.0 ? sumL : 0.0;
+        const double wR = sumR > 0.0 ? sumR : 0.0;
+        const double top = regionL > regionR ? regionL : regionR;
+        const double c = (wL > wR ? wL : wR) * countD;
+        // c > top r or top > c r: the larger beyond r times the smaller.
+        const double hi = c > top ? c : top;
+        const double lo = c > top ? top : c;
+        if (hi > lo * stepRatio) {
+            stepped = true;
+            break;
+        }
+        regionL += wL;
+        regionR += wR;
+        countD += 1.0;
+        ++i;
+    }
+    sums = {sumL, sumR, regionL, regionR};
+    return i;
+}
+
 double larger(const RMSStepDetector::Region& r)
 {
     return std::max(r.RMSSqrValue0, r.RMSSqrValue1);
@@ -199,35 +247,17 @@ SoundTools::Status RMSStepDetector::process()
     bool updated = false; // the window of frame i is already slid
     for (int i = first; i < outFrames; ++i, --untilFeed) {
         // The common frames (no feed, no leading silence, no output, no
-        // step) in a loop without calls, so that its values stay in
-        // registers; it stops at the first frame that needs more.
+        // step) go through scanSteady, which stops at the first frame that
+        // needs more. The count converts exactly (far below 2^53).
         if (!mLeadingSilence && !out) {
             const int start = i;
             const int stop = std::min(outFrames, i + untilFeed);
-            double countD = count; // exact: counts stay far below 2^53
-            while (i < stop) {
-                if (i != first) {
-                    const Frame& enter = in[i + n - 1];
-                    const Frame& leave = in[i - 1];
-                    sumL += enter.left * enter.left - leave.left * leave.left;
-                    sumR += enter.right * enter.right - leave.right * leave.right;
-                }
-                const double wL = sumL > 0.0 ? sumL : 0.0;
-                const double wR = sumR > 0.0 ? sumR : 0.0;
-                const double top = regionL > regionR ? regionL : regionR;
-                const double c = (wL > wR ? wL : wR) * countD;
-                // c > top r or top > c r: the larger beyond r times the smaller.
-                const double hi = c > top ? c : top;
-                const double lo = c > top ? top : c;
-                if (hi > lo * stepRatio) {
-                    updated = true;
-                    break;
-                }
-                regionL += wL;
-                regionR += wR;
-                countD += 1.0;
-                ++i;
-            }
+            ScanSums sums{sumL, sumR, regionL, regionR};
+            i = scanSteady(in, n, i, stop, first, static_cast<double>(count), stepRatio, sums, updated);
+            sumL = sums.windowL;
+            sumR = sums.windowR;
+            regionL = sums.regionL;
+            regionR = sums.regionR;
             if (i > start) {
                 count += i - start;
                 untilFeed -= i - start;
