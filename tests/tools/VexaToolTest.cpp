@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <cmath>
 #include <random>
@@ -304,6 +305,44 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
         const QJsonObject o = tracks[t].toObject();
         EXPECT_NEAR(o.value("start_s").toDouble(), truth[static_cast<size_t>(t)].first, 0.1) << t;
         EXPECT_NEAR(o.value("end_s").toDouble(), truth[static_cast<size_t>(t)].second, t == 2 ? 0.5 : 0.1) << t;
+    }
+
+    // The picture: well-formed SVG with one shaded, numbered band per track,
+    // in order, as wide as the track is long, and the level envelope.
+    const QString svg = dir.filePath("side.svg");
+    r = vexa({"split", in, "--dry-run", "--plot", svg, "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    QFile file(svg);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    std::vector<std::pair<double, double>> bands; // x, width of the track bands
+    QStringList labels;
+    int envelopes = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == QLatin1String("rect") && (a.value("fill") == QLatin1String("#cfe3f7") ||
+                                                     a.value("fill") == QLatin1String("#f7e3c7")))
+            bands.emplace_back(a.value("x").toDouble(), a.value("width").toDouble());
+        else if (xml.name() == QLatin1String("polygon"))
+            envelopes += a.value("points").split(QLatin1Char(' ')).size() > 100;
+        else if (xml.name() == QLatin1String("text"))
+            labels << xml.readElementText();
+    }
+    ASSERT_FALSE(xml.hasError()) << qPrintable(xml.errorString());
+    EXPECT_EQ(envelopes, 1);
+    ASSERT_EQ(bands.size(), 3u);
+    for (const char* n : {"1", "2", "3"})
+        EXPECT_TRUE(labels.contains(QLatin1String(n))) << n;
+    const double pixelsPerSecond = bands[0].second / tracks[0].toObject().value("length_s").toDouble();
+    for (int t = 0; t < 3; ++t) {
+        if (t > 0) {
+            EXPECT_GT(bands[static_cast<size_t>(t)].first, bands[static_cast<size_t>(t) - 1].first);
+        }
+        EXPECT_NEAR(bands[static_cast<size_t>(t)].second,
+                    pixelsPerSecond * tracks[t].toObject().value("length_s").toDouble(), 1.0)
+            << t;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Plot.h"
 #include "Tracks.h"
 
 #include <vexa/vexa.h>
@@ -37,6 +38,7 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg files (default pcm16)"},
     {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"json", nullptr, "print the tracks as JSON on standard output"},
+    {"plot", "FILE.svg", "draw the level envelope with the regions and tracks"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (the tags go to every file, with its track number)"},
 });
@@ -91,7 +93,8 @@ int runSplit(int argc, char** argv)
         "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
         "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format.",
         "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
-        "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n",
+        "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n"
+        "  vexa split side_a.wav --dry-run --plot side_a.svg\n",
         args);
     if (early >= 0)
         return early;
@@ -195,6 +198,16 @@ int runSplit(int argc, char** argv)
         return fail(error);
     if (args.has("cue") && !writeText(args.value("cue"), cueSheet(tracks, rate, in), error))
         return fail(error);
+    if (args.has("plot")) {
+        // Written before the track check, so that a run that finds nothing
+        // still shows why.
+        constexpr double kStepSeconds = 0.05;
+        std::vector<double> levels;
+        if (!levelEnvelope(in, kStepSeconds, levels, error) ||
+            !writeText(args.value("plot"), splitPlot(levels, kStepSeconds, *detector, tracks, rate, QFileInfo(in).fileName()),
+                       error))
+            return fail(error);
+    }
 
     const bool json = args.has("json");
     QJsonArray list;

@@ -1,0 +1,21 @@
+// Pictures of the tool's results as plain SVG.
+#ifndef VEXA_TOOL_PLOT_H
+#define VEXA_TOOL_PLOT_H
+
+#include "Tracks.h"
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+// The level envelope of a file: for each step of stepSeconds, the RMS level
+// in dB of the louder channel (-100 dB for digital silence). False with
+// `error` set when the file cannot be read.
+bool levelEnvelope(const QString& fileName, double stepSeconds, std::vector<double>& levelsDb, QString& error);
+
+// The envelope over time, with the detector's regions shaded (noise grey,
+// tracks in alternating colours, numbered as the files are).
+QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, const RMSStepDetector& detector,
+                     const std::vector<Track>& tracks, unsigned int sampleRate, const QString& title);
+
+#endif
