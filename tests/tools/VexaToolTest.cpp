@@ -380,6 +380,31 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
     EXPECT_NE(file.getStepDetector(), nullptr);
     EXPECT_EQ(leftovers(dir.path()), QStringList({"tone.ssf", "tone.wav"}));
 
+    // The band picture: one bar per band on a logarithmic frequency axis
+    // (20 Hz at the left), the loudest band the tallest.
+    const QString svg = dir.filePath("bands.svg");
+    r = vexa({"analyze", in, "--bands", "200,5000", "--plot", svg, "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    QFile picture(svg);
+    ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&picture);
+    struct Bar {
+        double x, y, width;
+    };
+    std::vector<Bar> bars;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("rect") &&
+            xml.attributes().value("fill") == QLatin1String("#1f4e9c"))
+            bars.push_back({xml.attributes().value("x").toDouble(), xml.attributes().value("y").toDouble(),
+                            xml.attributes().value("width").toDouble()});
+    }
+    ASSERT_FALSE(xml.hasError()) << qPrintable(xml.errorString());
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_LT(bars[1].y, bars[0].y);
+    EXPECT_LT(bars[1].y, bars[2].y);
+    EXPECT_NEAR(bars[1].width / bars[0].width, std::log(5000.0 / 200.0) / std::log(200.0 / 20.0), 0.01);
+    EXPECT_NEAR(bars[2].width / bars[0].width, std::log(22050.0 / 5000.0) / std::log(200.0 / 20.0), 0.01);
+
     r = vexa({"analyze", in, "--bands", "5000,200"});
     EXPECT_EQ(r.status, 2);
 }

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Plot.h"
 #include "Tracks.h"
 
 #include <vexa/vexa.h>
@@ -25,6 +26,7 @@ const std::vector<OptionSpec> kOptions = {
     {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000)"},
     {"fft", "N", "band levels from N-point FFT statistics instead of a filter bank"},
     {"json", nullptr, "print the results as JSON on standard output"},
+    {"plot", "FILE.svg", "draw the band levels"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help"},
 };
@@ -35,11 +37,11 @@ int runAnalyze(int argc, char** argv)
 {
     ParsedArgs args;
     const int early = startCommand(
-        argc, argv, "analyze", kOptions, "vexa analyze IN [--bands F1,F2,...] [--fft N] [--json]",
+        argc, argv, "analyze", kOptions, "vexa analyze IN [--bands F1,F2,...] [--fft N] [--json] [--plot FILE.svg]",
         "Measures IN in one pass: RMS and peak levels, the level of each frequency band (a tree of band splits,\n"
         "or FFT statistics with --fft), and its segmentation into regions of steady level. Writes them next to\n"
         "IN as a statistics file (IN with the extension .ssf) and prints the levels.",
-        "  vexa analyze side_a.flac\n  vexa analyze take.wav --bands 100,1000,10000 --json\n  vexa analyze take.wav --fft 8192\n",
+        "  vexa analyze side_a.flac\n  vexa analyze take.wav --bands 100,1000,10000 --json\n  vexa analyze take.wav --fft 8192\n  vexa analyze side_a.flac --plot side_a-bands.svg\n",
         args);
     if (early >= 0)
         return early;
@@ -139,6 +141,11 @@ int runAnalyze(int argc, char** argv)
     whole->getGlobalStats(rms, full, peak);
     const std::vector<double> relative = file.getRelativeLevels();
     const std::vector<Track> tracks = tracksOf(*detector, rate, 30.0);
+    if (args.has("plot") && !relative.empty() &&
+        !writePicture(args.value("plot"), bandPlot(freqs, relative, rate, QFileInfo(in).fileName()), error)) {
+        releaseAll();
+        return fail(error);
+    }
 
     if (args.has("json")) {
         QJsonArray bands;

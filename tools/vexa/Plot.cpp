@@ -1,5 +1,7 @@
 #include "Plot.h"
 
+#include <QSaveFile>
+
 #include <algorithm>
 #include <cmath>
 
@@ -183,4 +185,67 @@ QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, co
                .arg(num(kLeft), num(plotTop), num(kWidth - kLeft - kRight), num(plotHeight));
     svg += QStringLiteral("</svg>\n");
     return svg.toUtf8();
+}
+
+QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<double>& relativeDb, unsigned int sampleRate,
+                    const QString& title)
+{
+    const double lowest = 20.0;
+    const double highest = std::max(lowest * 2.0, sampleRate / 2.0);
+    const double floorDb = std::min(-30.0, 10.0 * std::floor(*std::min_element(relativeDb.begin(), relativeDb.end()) / 10.0));
+    const double plotWidth = kWidth - kLeft - kRight;
+    const double plotHeight = kHeight - kTop - kBottom;
+    const auto x = [&](double hz) {
+        return kLeft + plotWidth * std::log(std::max(lowest, hz) / lowest) / std::log(highest / lowest);
+    };
+    const auto y = [&](double db) { return kTop + plotHeight * std::min(1.0, std::max(0.0, db / floorDb)); };
+
+    QString svg;
+    svg += QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
+                          "font-family=\"sans-serif\" font-size=\"12\">\n")
+               .arg(kWidth)
+               .arg(kHeight);
+    svg += QStringLiteral("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
+    svg += QStringLiteral("<text x=\"%1\" y=\"22\" font-size=\"14\">%2</text>\n").arg(kLeft).arg(escaped(title));
+    for (double db = 0.0; db >= floorDb; db -= 10.0) {
+        svg += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" stroke=\"#999\" stroke-width=\"0.5\"/>\n")
+                   .arg(num(kLeft), num(kWidth - kRight), num(y(db)));
+        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">%3</text>\n").arg(num(kLeft - 4.0), num(y(db) + 4.0)).arg(db);
+    }
+    svg += QStringLiteral("<text x=\"12\" y=\"%1\" transform=\"rotate(-90 12 %1)\" text-anchor=\"middle\">relative level (dB)</text>\n")
+               .arg(num(kTop + plotHeight / 2.0));
+    for (double hz : {20.0, 50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 20000.0}) {
+        if (hz > highest)
+            break;
+        svg += QStringLiteral("<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" stroke=\"#999\" stroke-width=\"0.5\"/>\n")
+                   .arg(num(x(hz)), num(kTop), num(kTop + plotHeight + 4.0));
+        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>\n")
+                   .arg(num(x(hz)), num(kTop + plotHeight + 18.0),
+                        hz >= 1000.0 ? QStringLiteral("%1k").arg(hz / 1000.0) : QString::number(hz));
+    }
+    svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">frequency (Hz)</text>\n")
+               .arg(num(kLeft + plotWidth / 2.0), num(kHeight - 6.0));
+    for (size_t b = 0; b < relativeDb.size(); ++b) {
+        const double low = b == 0 ? lowest : crossovers[b - 1];
+        const double high = b < crossovers.size() ? crossovers[b] : highest;
+        const double top = y(relativeDb[b]);
+        svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"#1f4e9c\" fill-opacity=\"0.6\" "
+                              "stroke=\"#1f4e9c\"><title>%5</title></rect>\n")
+                   .arg(num(x(low)), num(top), num(std::max(0.5, x(high) - x(low))), num(kTop + plotHeight - top))
+                   .arg(QStringLiteral("%1-%2 Hz: %3 dB").arg(low).arg(high).arg(relativeDb[b], 0, 'f', 2));
+    }
+    svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#333\"/>\n")
+               .arg(num(kLeft), num(kTop), num(plotWidth), num(plotHeight));
+    svg += QStringLiteral("</svg>\n");
+    return svg.toUtf8();
+}
+
+bool writePicture(const QString& fileName, const QByteArray& svg, QString& error)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(svg) != svg.size() || !file.commit()) {
+        error = QStringLiteral("%1 : %2").arg(fileName, file.errorString());
+        return false;
+    }
+    return true;
 }

@@ -18,4 +18,13 @@ bool levelEnvelope(const QString& fileName, double stepSeconds, std::vector<doub
 QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, const RMSStepDetector& detector,
                      const std::vector<Track>& tracks, unsigned int sampleRate, const QString& title);
 
+// The relative level of each frequency band (band b spans crossovers[b - 1]
+// to crossovers[b]; the first starts at 20 Hz, the last ends at the Nyquist
+// frequency) as bars on a logarithmic frequency axis.
+QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<double>& relativeDb, unsigned int sampleRate,
+                    const QString& title);
+
+// Writes a picture under a temporary name and renames it when complete.
+bool writePicture(const QString& fileName, const QByteArray& svg, QString& error);
+
 #endif
