@@ -99,7 +99,7 @@ TEST_F(StatsTest, SineLevelsAtEveryBlockLayout)
         for (auto type : {SoundAlgoStats::RMS_WITH_STATS, SoundAlgoStats::STATS_ONLY, SoundAlgoStats::RMS_ONLY}) {
             SCOPED_TRACE(testing::Message() << "block " << b.size << " chunk " << b.chunk << " type " << type);
             auto* s = new SoundAlgoStats(type, 0.05);
-            runStream(*s, x, 8000, b.size, b.chunk);
+            runStreamAt(*s, x, 8000, b.size, b.chunk);
             if (type == SoundAlgoStats::RMS_ONLY) {
                 EXPECT_EQ(s->getTotalCount(), 0u);
                 s->release();
@@ -123,7 +123,7 @@ TEST_F(StatsTest, SilenceConstantAndOneSidedSignals)
 {
     auto run = [](const Frames& x) {
         auto* s = new SoundAlgoStats(SoundAlgoStats::RMS_WITH_STATS, 0.01);
-        const Frames out = runStream(*s, x, 8000, 512);
+        const Frames out = runStreamAt(*s, x, 8000, 512);
         return std::make_pair(s, out);
     };
     {
@@ -182,7 +182,7 @@ TEST_F(StatsTest, SlidingRmsMatchesDirectWindowedSum)
     for (const Block& b : kBlocks) {
         SCOPED_TRACE(testing::Message() << "block " << b.size << " chunk " << b.chunk);
         auto* s = new SoundAlgoStats(SoundAlgoStats::RMS_WITH_STATS, 0.01);
-        const Frames out = runStream(*s, x, 8000, b.size, b.chunk);
+        const Frames out = runStreamAt(*s, x, 8000, b.size, b.chunk);
         ASSERT_GE(out.size(), n);
         ASSERT_LE(out.size(), n + half);
         for (size_t p = 0; p < out.size(); ++p) {
@@ -224,7 +224,7 @@ TEST_F(StatsTest, SilentWindowAfterSignalIsZeroNotNaN)
 
     auto* node = new SoundAlgoStats(SoundAlgoStats::RMS_ONLY, 0.03);
     ASSERT_EQ(node->getInOverlap(100), 3u);
-    const Frames out = runStream(*node, x, 100);
+    const Frames out = runStreamAt(*node, x, 100);
     ASSERT_GE(out.size(), x.size());
     for (size_t p = 4; p < x.size(); ++p) {
         EXPECT_EQ(out[p].left, 0.0) << p;
@@ -238,7 +238,7 @@ TEST_F(StatsTest, StatsOnlyPassesInputThrough)
     const Frames x = testsignals::noiseFrames(5000, 3);
     for (const Block& b : kBlocks) {
         auto* s = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-        const Frames out = runStream(*s, x, 44100, b.size, b.chunk);
+        const Frames out = runStreamAt(*s, x, 44100, b.size, b.chunk);
         ASSERT_EQ(out.size(), x.size());
         for (size_t i = 0; i < x.size(); ++i) {
             ASSERT_EQ(out[i].left, x[i].left) << i;
@@ -254,7 +254,7 @@ TEST_F(StatsTest, ZeroWindowIsOneFrame)
 {
     const Frames x = testsignals::noiseFrames(1000, 5);
     auto* s = new SoundAlgoStats(SoundAlgoStats::RMS_WITH_STATS, 0.0);
-    const Frames out = runStream(*s, x, 44100, 256);
+    const Frames out = runStreamAt(*s, x, 44100, 256);
     ASSERT_EQ(out.size(), x.size());
     for (size_t i = 0; i < x.size(); ++i) {
         ASSERT_DOUBLE_EQ(out[i].left, std::abs(x[i].left)) << i;
@@ -268,8 +268,8 @@ TEST_F(StatsTest, ZeroWindowIsOneFrame)
 TEST_F(StatsTest, EachRunStartsAfresh)
 {
     auto* s = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-    runStream(*s, Frames(100, {1.0, 1.0}), 8000);
-    runStream(*s, Frames(50, {0.5, 0.25}), 8000);
+    runStreamAt(*s, Frames(100, {1.0, 1.0}), 8000);
+    runStreamAt(*s, Frames(50, {0.5, 0.25}), 8000);
     EXPECT_EQ(s->getTotalCount(), 50u);
     EXPECT_DOUBLE_EQ(s->getSquareSums().left, 50 * 0.25);
     EXPECT_EQ(s->getPeaks().left, 0.5);
@@ -296,7 +296,7 @@ TEST_F(StatsTest, MultibandTreeGivesPerBandStatistics)
     EXPECT_EQ(copy.getStatsVector(), bands);
     EXPECT_EQ(copy.getWindowTime(), 0.2);
 
-    const Frames out = runStream(*tree, x, 44100, 4096, 1000);
+    const Frames out = runStreamAt(*tree, x, 44100, 4096, 1000);
     ASSERT_EQ(out.size(), n);
 
     Frames input = x, low = x, rest = x, mid, high;
@@ -329,19 +329,19 @@ TEST_F(StatsTest, VerboseReport)
     SoundDebuggableClass::setOStream(&os);
     SoundDebuggableClass::setVerbose(true);
     auto* s = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-    runStream(*s, Frames(800, {1.0, 0.5}), 8000);
+    runStreamAt(*s, Frames(800, {1.0, 0.5}), 8000);
     const std::string report = os.str();
     os.str("");
     auto* rmsOnly = new SoundAlgoStats(SoundAlgoStats::RMS_ONLY, 0.01);
-    runStream(*rmsOnly, Frames(800, {1.0, 0.5}), 8000);
+    runStreamAt(*rmsOnly, Frames(800, {1.0, 0.5}), 8000);
     const std::string rmsOnlyReport = os.str();
     os.str("");
     auto* empty = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-    runStream(*empty, Frames(), 8000);
+    runStreamAt(*empty, Frames(), 8000);
     const std::string emptyReport = os.str();
     SoundDebuggableClass::setVerbose(false);
     os.str("");
-    runStream(*s, Frames(800, {1.0, 0.5}), 8000);
+    runStreamAt(*s, Frames(800, {1.0, 0.5}), 8000);
     const std::string quietReport = os.str();
     SoundDebuggableClass::setOStream(nullptr);
 
@@ -359,7 +359,7 @@ TEST_F(StatsTest, JsonRoundTripKeepsLevels)
 {
     auto* s = new SoundAlgoStats(SoundAlgoStats::RMS_WITH_STATS, 0.02);
     s->setId(QStringLiteral("band"));
-    runStream(*s, sine(4000, 0.7, 0.1), 8000);
+    runStreamAt(*s, sine(4000, 0.7, 0.1), 8000);
     QJsonObject o;
     s->writeToJSon(o);
     EXPECT_EQ(o.value("Class").toString(), QStringLiteral("SoundAlgoStats"));
@@ -391,7 +391,7 @@ TEST_F(StatsTest, JsonRoundTripKeepsLevels)
 
     // An RMS-only node stores no count.
     auto* rmsOnly = new SoundAlgoStats(SoundAlgoStats::RMS_ONLY, 0.02);
-    runStream(*rmsOnly, sine(400, 0.7, 0.1), 8000);
+    runStreamAt(*rmsOnly, sine(400, 0.7, 0.1), 8000);
     QJsonObject r;
     rmsOnly->writeToJSon(r);
     EXPECT_EQ(r.value("TotalCount").toInt(), 0);

@@ -204,7 +204,7 @@ TEST_F(StatFileTest, WholeAnalysisRoundTrip)
     top->pushAlgo(tree);
     top->pushAlgo(detector);
     const Frames x = passages();
-    const Frames out = runStream(*top, x, 8000, 8192, 3000);
+    const Frames out = runStreamAt(*top, x, 8000, 8192, 3000);
     ASSERT_EQ(out.size(), x.size());
     ASSERT_GE(detector->size(), 3);
 
@@ -384,7 +384,7 @@ TEST_F(StatFileTest, CorruptedBinaryFilesNeverCrash)
     tree->buildMultibandTree({500, 2000}, builder, false);
     auto* detector = new RMSStepDetector(-30.0);
     tree->pushAlgo(detector);
-    runStream(*tree, passages(), 8000);
+    runStreamAt(*tree, passages(), 8000);
     SoundStatFile file;
     file.setStats({500, 2000}, builder.getStatsVector(), true);
     file.setStepDetector(detector, true);
@@ -481,7 +481,7 @@ TEST_F(StatFileTest, FftStatisticsRoundTrip)
         Frames x = testsignals::noiseFrames(40000, 8, 0.5);
         for (size_t i = 30000; i < x.size(); ++i)
             x[i] = {x[i].left * 0.1, x[i].right * 0.1};
-        runStream(*chain, x, 8000, 4096);
+        runStreamAt(*chain, x, 8000, 4096);
         chain->release();
     }
     ASSERT_EQ(fft->getRefCount(), 1);

@@ -82,7 +82,7 @@ void analyse(const Frames& x, SoundStatFile& file)
     SoundAlgoStats::FrequencyBuilder builder;
     const std::vector<double> freqs = SoundStatReference::getDefaultFrequencies();
     tree->buildMultibandTree(freqs, builder, true);
-    runStream(*tree, x, 44100, 16384);
+    runStreamAt(*tree, x, 44100, 16384);
     file.setStats(freqs, builder.getStatsVector(), true);
     tree->release();
 }
@@ -301,7 +301,7 @@ TEST_F(ReferenceTest, CorrectionFilterCascade)
         } else {
             EXPECT_TRUE(log.debug.isEmpty());
         }
-        const Frames out = runStream(*filter, impulse, 44100);
+        const Frames out = runStreamAt(*filter, impulse, 44100);
         filter->release();
 
         double fco1, w1, fco3, w3;
@@ -335,7 +335,7 @@ TEST_F(ReferenceTest, NoCorrectionGivesPassThrough)
     SoundAlgoFilter* filter = r.buildCorrectionFilter(file, 6.0, true);
     ASSERT_NE(filter, nullptr);
     const Frames x = testsignals::noiseFrames(3000, 9);
-    const Frames out = runStream(*filter, x, 44100);
+    const Frames out = runStreamAt(*filter, x, 44100);
     filter->release();
     ASSERT_EQ(out.size(), x.size());
     for (size_t i = 0; i < x.size(); ++i)
@@ -372,7 +372,7 @@ TEST_F(ReferenceTest, CorrectionUndoesAKnownTilt)
 
     SoundAlgoFilter* filter = ref.buildCorrectionFilter(tiltedFile, 12.0, true);
     ASSERT_NE(filter, nullptr);
-    const Frames corrected = runStream(*filter, tilted, 44100, 16384);
+    const Frames corrected = runStreamAt(*filter, tilted, 44100, 16384);
     filter->release();
     SoundStatFile correctedFile;
     analyse(corrected, correctedFile);

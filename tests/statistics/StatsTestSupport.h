@@ -8,6 +8,7 @@
 #include "MemoryReader.h"
 #include "MemoryWriter.h"
 #include "SoundAlgoStats.h"
+#include "StreamRun.h"
 
 #include <gtest/gtest.h>
 
@@ -32,21 +33,12 @@ inline double db(double x)
 // Keeps the default block size of the test's runs local to the test.
 using StatsTest = DefaultSizeTest;
 
-// Runs a whole stream through a node; returns the frames written.
-inline Frames runStream(SoundAlgo& node, const Frames& input, unsigned int sampleRate, unsigned int blockSize = 1048576,
+// Runs a whole stream through a node at the given rate; returns the frames
+// written.
+inline Frames runStreamAt(SoundAlgo& node, const Frames& input, unsigned int sampleRate, unsigned int blockSize = 1048576,
                         unsigned int maxChunk = 0)
 {
-    SoundBuffer::setDefaultSize(blockSize);
-    MemoryReader reader(input, sampleRate);
-    reader.setMaxChunk(maxChunk);
-    reader.open(QString());
-    reader.rewind();
-    MemoryWriter writer(sampleRate);
-    EXPECT_EQ(node.processAll(reader, &writer), SoundTools::StatusOk);
-    Frames out(writer.frameCount());
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = {writer.samples[2 * i], writer.samples[2 * i + 1]};
-    return out;
+    return ::runStream(node, input, blockSize, sampleRate, maxChunk);
 }
 
 // A node holding the given accumulators, as a statistics file would give it.
