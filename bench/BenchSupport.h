@@ -45,11 +45,10 @@ protected:
         return n;
     }
 
-private:
     unsigned int mFrames;
     unsigned int mSampleRate;
     unsigned int mPosition = 0;
-    std::vector<double> mPattern;
+    std::vector<double> mPattern; // 4096 interleaved stereo frames
 };
 
 } // namespace

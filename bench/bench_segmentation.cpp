@@ -1,6 +1,7 @@
 // Step detector throughput over 60 minutes of stereo audio (NoOutput mode),
 // and, with --album WAV --truth JSON, an evaluation of the tracks found in a
 // recording against its true track boundaries.
+#include "BenchSupport.h"
 #include "RMSStepDetector.h"
 #include "SoundReader.h"
 
@@ -30,27 +31,15 @@ constexpr unsigned int kSixtyMinutes = 60u * 60u * kRate;
 
 // Music-like material without holding an hour in memory: a noise pattern
 // whose level changes every 7 s, with a 3 s quiet gap every 4 minutes.
-class LevelPatternReader : public SoundReader {
+class LevelPatternReader : public PatternReader {
 public:
-    LevelPatternReader(unsigned int frames, unsigned int sampleRate)
-        : mFrames(frames), mSampleRate(sampleRate), mPattern(2 * 4096)
+    LevelPatternReader(unsigned int frames, unsigned int sampleRate) : PatternReader(frames, sampleRate)
     {
         std::mt19937 random(7);
         std::uniform_real_distribution<double> u(-0.5, 0.5);
         for (double& v : mPattern)
             v = u(random);
     }
-    SoundTools::Status open(QString) override { return SoundTools::StatusOk; }
-    void close() override {}
-    unsigned int getFrameNB() override { return mFrames; }
-    unsigned int getSampleRate() override { return mSampleRate; }
-    void rewind() override
-    {
-        resetAtEnd();
-        mOffset = 0;
-        mPosition = 0;
-    }
-    SoundTools::SoundFormat getInputFormat() override { return SoundTools::Double; }
 
 protected:
     unsigned int read(unsigned int frames, double* dst) override
@@ -69,12 +58,6 @@ protected:
         mPosition += n;
         return n;
     }
-
-private:
-    unsigned int mFrames;
-    unsigned int mSampleRate;
-    unsigned int mPosition = 0;
-    std::vector<double> mPattern;
 };
 
 void BM_DetectorNoOutput(benchmark::State& state)
