@@ -142,7 +142,7 @@ int runAnalyze(int argc, char** argv)
     const std::vector<double> relative = file.getRelativeLevels();
     const std::vector<Track> tracks = tracksOf(*detector, rate, 30.0);
     if (args.has("plot") && !relative.empty() &&
-        !writePicture(args.value("plot"), bandPlot(freqs, relative, rate, QFileInfo(in).fileName()), error)) {
+        !writeText(args.value("plot"), bandPlot(freqs, relative, rate, QFileInfo(in).fileName()), error)) {
         releaseAll();
         return fail(error);
     }

@@ -6,11 +6,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
+
+bool writeText(const QString& name, const QByteArray& text, QString& error)
+{
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = QStringLiteral("%1 : %2").arg(name, file.errorString());
+        return false;
+    }
+    return true;
+}
 
 int fail(const QString& message, int code)
 {

@@ -4,6 +4,7 @@
 #define VEXA_TOOL_CONSOLE_H
 
 #include <QElapsedTimer>
+#include <QByteArray>
 #include <QString>
 
 class SoundAlgo;
@@ -14,6 +15,9 @@ enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 int fail(const QString& message, int code = ExitFailed);
 // The library's last error text, for messages.
 QString libraryError();
+// Writes a small text file (a list, a sheet, a picture) under a temporary
+// name and renames it when complete; false with `error` set.
+bool writeText(const QString& name, const QByteArray& text, QString& error);
 
 // A progress bar on standard error (percentage, speed in times real time,
 // time left) for a processing run, when standard error is a terminal and

@@ -1,7 +1,5 @@
 #include "Plot.h"
 
-#include <QSaveFile>
-
 #include <algorithm>
 #include <cmath>
 
@@ -238,14 +236,4 @@ QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<dou
                .arg(num(kLeft), num(kTop), num(plotWidth), num(plotHeight));
     svg += QStringLiteral("</svg>\n");
     return svg.toUtf8();
-}
-
-bool writePicture(const QString& fileName, const QByteArray& svg, QString& error)
-{
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(svg) != svg.size() || !file.commit()) {
-        error = QStringLiteral("%1 : %2").arg(fileName, file.errorString());
-        return false;
-    }
-    return true;
 }

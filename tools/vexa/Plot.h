@@ -24,7 +24,4 @@ QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, co
 QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<double>& relativeDb, unsigned int sampleRate,
                     const QString& title);
 
-// Writes a picture under a temporary name and renames it when complete.
-bool writePicture(const QString& fileName, const QByteArray& svg, QString& error);
-
 #endif

@@ -43,16 +43,6 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"help", nullptr, "show this help (the tags go to every file, with its track number)"},
 });
 
-bool writeText(const QString& name, const QByteArray& text, QString& error)
-{
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = QStringLiteral("%1 : %2").arg(name, file.errorString());
-        return false;
-    }
-    return true;
-}
-
 QByteArray labelTrack(const std::vector<Track>& tracks, unsigned int rate)
 {
     QByteArray out;
