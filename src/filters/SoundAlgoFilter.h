@@ -26,6 +26,7 @@ public:
     void pushFilter(std::shared_ptr<SoundTools::FilterBuilder> builder);
     // Output gain in dB, applied from the next run.
     void setOutputGain(double gainDb);
+    double getOutputGain() const { return mOutputGain; }
 
     SoundTools::Status process() override;
 

@@ -17,6 +17,7 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
+#include <complex>
 #include <random>
 
 namespace {
@@ -87,6 +88,33 @@ std::vector<SoundTools::StereoFrame<double>> sine(unsigned int frames, double fr
     return f;
 }
 
+// Equal-amplitude sines at logarithmically spaced frequencies from 20 Hz to
+// 20 kHz, random phases, independent channels: their power per band is
+// proportional to the band's logarithmic width, as pink noise's is, times
+// the tilt's power (amplitude multiplied by (f / 1 kHz)^tilt).
+std::vector<SoundTools::StereoFrame<double>> logSines(unsigned int frames, unsigned int rate, double tilt)
+{
+    const int count = 600;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> phase(0.0, 2 * M_PI);
+    std::vector<SoundTools::StereoFrame<double>> x(frames, {0.0, 0.0});
+    for (int k = 0; k < count; ++k) {
+        const double f = 20.0 * std::pow(1000.0, (k + 0.5) / count);
+        const double amp = 0.02 * std::pow(f / 1000.0, tilt);
+        // Rotating phasors: one complex multiplication a sample.
+        const std::complex<double> step = std::polar(1.0, 2 * M_PI * f / rate);
+        std::complex<double> l = std::polar(amp, phase(random));
+        std::complex<double> r = std::polar(amp, phase(random));
+        for (unsigned int i = 0; i < frames; ++i) {
+            x[i].left += l.imag();
+            x[i].right += r.imag();
+            l *= step;
+            r *= step;
+        }
+    }
+    return x;
+}
+
 // Files a run left in a folder besides the expected ones.
 QStringList leftovers(const QString& dir)
 {
@@ -100,7 +128,7 @@ TEST(VexaTool, HelpAndVersion)
     ToolRun r = vexa({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.startsWith("vexa "));
-    for (const char* command : {"info", "process", "split", "analyze", "play", "demo"}) {
+    for (const char* command : {"info", "process", "split", "analyze", "match", "play", "demo"}) {
         r = vexa({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_TRUE(r.out.contains("usage: vexa")) << command;
@@ -407,6 +435,101 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
 
     r = vexa({"analyze", in, "--bands", "5000,200"});
     EXPECT_EQ(r.status, 2);
+}
+
+// Pink noise matches the built-in pink noise reference, whose levels are
+// the analytic ones; a tilted spectrum corrected with --apply comes out
+// closer to the reference than it went in.
+TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
+{
+    QTemporaryDir dir;
+    const QString pink = dir.filePath("pink.wav");
+    writeWav(pink, logSines(44100 * 4, 44100, 0.0), 44100);
+    ToolRun r = vexa({"match", pink, "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value("reference").toString(), "pink noise");
+    EXPECT_EQ(o.value("chosen").toString(), "nearest");
+    const std::vector<double> edges = {20, 250, 500, 1000, 2000, 3000, 4000, 6000, 8000, 10000, 20000};
+    QJsonArray bands = o.value("bands").toArray();
+    ASSERT_EQ(bands.size(), 10);
+    for (int b = 0; b < 10; ++b) {
+        const QJsonObject band = bands[b].toObject();
+        const double analytic = 10 * std::log10(std::log(edges[b + 1] / edges[b]) / std::log(250.0 / 20.0));
+        EXPECT_NEAR(band.value("reference_db").toDouble(), analytic, 0.006) << b;
+        EXPECT_NEAR(band.value("relative_db").toDouble(), analytic, 0.15) << b;
+        EXPECT_NEAR(band.value("correction_db").toDouble(), 0.0, 0.2) << b;
+    }
+
+    const QString tilted = dir.filePath("tilted.wav");
+    const QString corrected = dir.filePath("corrected.wav");
+    writeWav(tilted, logSines(44100 * 4, 44100, 0.1), 44100); // +2 dB a decade
+    const auto pinkDistance = [](const QString& json) {
+        for (const QJsonValue& c : QJsonDocument::fromJson(json.toUtf8()).object().value("candidates").toArray()) {
+            if (c.toObject().value("name").toString() == "pink noise")
+                return c.toObject().value("rms_difference_db").toDouble();
+        }
+        return -1.0;
+    };
+    r = vexa({"match", tilted, "--reference", "pink noise", "--apply", corrected, "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const double before = pinkDistance(r.out);
+    r = vexa({"match", corrected, "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const double after = pinkDistance(r.out);
+    EXPECT_GT(before, 2.5);
+    EXPECT_LT(after, before / 2);
+    EXPECT_EQ(leftovers(dir.path()), QStringList({"corrected.wav", "pink.wav", "tilted.wav"}));
+
+    // The picture: the recording's bars, the reference and the correction.
+    const QString svg = dir.filePath("match.svg");
+    r = vexa({"match", tilted, "--plot", svg, "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.contains("pink noise (nearest)"));
+    QFile picture(svg);
+    ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&picture);
+    int lines = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("polyline")) {
+            EXPECT_EQ(xml.attributes().value("points").toString().split(' ').size(), 20) << lines; // two per band
+            ++lines;
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << qPrintable(xml.errorString());
+    EXPECT_EQ(lines, 2);
+
+    // A catalog of its own, for two bands split at 1 kHz: the named
+    // reference sets the bands measured.
+    const QString catalog = dir.filePath("mine.json");
+    QFile text(catalog);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(R"([{"Class": "SoundStatReference", "Name": "dark", "Version": "1",
+                    "Frequency": [1000, 4000], "RelativeLevel": [0, -10]},
+                   {"Class": "SoundStatReference", "Name": "broken", "Version": "1",
+                    "Frequency": [1000, 4000], "RelativeLevel": [0]}])");
+    text.close();
+    r = vexa({"match", pink, "--catalog", catalog, "--reference", "dark", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    bands = QJsonDocument::fromJson(r.out.toUtf8()).object().value("bands").toArray();
+    ASSERT_EQ(bands.size(), 2);
+    EXPECT_NEAR(bands[1].toObject().value("relative_db").toDouble(),
+                10 * std::log10(std::log(20000.0 / 1000.0) / std::log(1000.0 / 20.0)), 0.15);
+
+    // Errors: no such reference (the names listed), an incomplete one, no
+    // reference for the default bands, a catalog that is not one.
+    r = vexa({"match", pink, "--catalog", catalog, "--reference", "bright"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("broken, dark")) << qPrintable(r.err);
+    r = vexa({"match", pink, "--catalog", catalog, "--reference", "broken"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("incomplete")) << qPrintable(r.err);
+    r = vexa({"match", pink, "--catalog", catalog});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("no reference for the bands")) << qPrintable(r.err);
+    r = vexa({"match", pink, "--catalog", pink});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith("vexa: error: " + pink)) << qPrintable(r.err);
 }
 
 // Playback through the audio server the test suite starts (PULSE_SERVER):

@@ -1,6 +1,7 @@
 // vexa analyze IN: levels over the whole file and per frequency band, the
 // track segmentation, and (with --fft) FFT band statistics, in one run;
 // stored next to the input as a statistics file (".ssf").
+#include "Analysis.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -61,91 +62,29 @@ int runAnalyze(int argc, char** argv)
     if (args.has("fft") && (!toNumber(args.value("fft"), fftSize) || fftSize < 64 || fftSize > 65536))
         return fail(QStringLiteral("--fft %1: expected a size from 64 to 65536").arg(args.value("fft")), ExitUsage);
 
-    std::unique_ptr<SoundReader> reader = openReader(in, error);
-    if (!reader)
-        return fail(error);
-    const unsigned int rate = reader->getSampleRate();
-    if (freqs.back() * 2 >= rate)
-        return fail(QStringLiteral("--bands: %1 Hz is beyond the Nyquist frequency of %2").arg(freqs.back()).arg(in), ExitUsage);
-
-    // One pass: the branches share the input, a select node passes it on.
-    auto* branches = new SoundAlgoComposite(QStringLiteral("analysis"));
-    auto* whole = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-    branches->pushAlgo(whole);
-    whole->addRef(); // read after the run
-    branches->addNewBranch();
-    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
-    branches->pushAlgo(detector);
-    detector->addRef();
-    SoundAlgoStats::FrequencyBuilder bandBuilder;
-    SoundAlgoFFTStats* fftStats = nullptr;
-    branches->addNewBranch();
-    if (fftSize > 0) {
-        fftStats = new SoundAlgoFFTStats();
-        branches->pushAlgo(new SoundAlgoFFTDirectCompute(static_cast<unsigned int>(fftSize)));
-        branches->pushAlgo(fftStats);
-        branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
-        fftStats->addRef();
-    } else {
-        auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
-        tree->buildMultibandTree(freqs, bandBuilder, true);
-        branches->pushAlgo(tree);
-        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
-            s->addRef();
-    }
-    auto* top = new SoundAlgoComposite(QStringLiteral("analyze"));
-    top->pushAlgo(branches);
-    top->pushAlgo(new SoundAlgoSelectChannel(0, 3));
-
-    const auto releaseAll = [&]() {
-        whole->release();
-        detector->release();
-        if (fftStats)
-            fftStats->release();
-        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
-            s->release();
-    };
-    SoundTools::Status status;
-    {
-        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(in).fileName()), rate, !args.has("quiet"));
-        bar.follow(top);
-        status = top->processAll(*reader, nullptr);
-    }
-    top->release();
-    if (status != SoundTools::StatusOk) {
-        releaseAll();
-        return fail(QStringLiteral("analysis of %1 failed: %2").arg(in, libraryError()));
-    }
-
-    SoundStatFile file;
-    if (fftStats)
-        file.setStats(freqs, fftStats, true);
-    else
-        file.setStats(freqs, bandBuilder.getStatsVector(), true);
-    file.setStepDetector(detector, true);
+    Analysis analysis;
+    const int code = analyseFile(in, freqs, static_cast<unsigned int>(fftSize), !args.has("quiet"), analysis, error);
+    if (code != ExitOk)
+        return fail(error, code);
+    const unsigned int rate = analysis.sampleRate;
+    SoundStatFile& file = analysis.file;
     const QFileInfo info(in);
     const QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".ssf"));
     AtomicOutput output(target);
-    if (!file.writeJSonFile(output.tempName())) {
-        releaseAll();
+    if (!file.writeJSonFile(output.tempName()))
         return fail(QStringLiteral("%1 : %2").arg(target, libraryError().replace(output.tempName(), target)));
-    }
-    if (!output.commit(error)) {
-        releaseAll();
+    if (!output.commit(error))
         return fail(error);
-    }
 
-    SoundTools::StereoFrame<double> rms{-100, -100};
-    SoundTools::StereoFrame<double> peak{-100, -100};
-    double full = -100;
-    whole->getGlobalStats(rms, full, peak);
+    const SoundTools::StereoFrame<double>& rms = analysis.rms;
+    const SoundTools::StereoFrame<double>& peak = analysis.peak;
+    const double full = analysis.fullRmsDb;
+    const RMSStepDetector& detector = *file.getStepDetector();
     const std::vector<double> relative = file.getRelativeLevels();
-    const std::vector<Track> tracks = tracksOf(*detector, rate, 30.0);
+    const std::vector<Track> tracks = tracksOf(detector, rate, 30.0);
     if (args.has("plot") && !relative.empty() &&
-        !writeText(args.value("plot"), bandPlot(freqs, relative, rate, QFileInfo(in).fileName()), error)) {
-        releaseAll();
+        !writeText(args.value("plot"), bandPlot(freqs, relative, rate, QFileInfo(in).fileName()), error))
         return fail(error);
-    }
 
     if (args.has("json")) {
         QJsonArray bands;
@@ -162,7 +101,7 @@ int runAnalyze(int argc, char** argv)
                             {"peak_left_db", std::round(peak.left * 100) / 100},
                             {"peak_right_db", std::round(peak.right * 100) / 100},
                             {"bands", bands},
-                            {"regions", detector->size()},
+                            {"regions", detector.size()},
                             {"tracks", static_cast<int>(tracks.size())}};
         std::printf("%s", QJsonDocument(o).toJson().constData());
     } else {
@@ -175,9 +114,8 @@ int runAnalyze(int argc, char** argv)
             const double high = b < freqs.size() ? freqs[b] : rate / 2.0;
             std::printf("    %6.0f - %6.0f Hz  %7.2f dB\n", low, high, relative[b]);
         }
-        std::printf("  regions        %d (%zu of at least 30 s without noise)\n", detector->size(), tracks.size());
+        std::printf("  regions        %d (%zu of at least 30 s without noise)\n", detector.size(), tracks.size());
         std::printf("  written        %s\n", qUtf8Printable(target));
     }
-    releaseAll();
     return ExitOk;
 }

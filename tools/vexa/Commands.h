@@ -8,5 +8,6 @@ int runSplit(int argc, char** argv);
 int runDemo(int argc, char** argv);
 int runAnalyze(int argc, char** argv);
 int runPlay(int argc, char** argv);
+int runMatch(int argc, char** argv);
 
 #endif

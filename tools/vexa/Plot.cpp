@@ -186,11 +186,16 @@ QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, co
 }
 
 QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<double>& relativeDb, unsigned int sampleRate,
-                    const QString& title)
+                    const QString& title, const std::vector<BandCurve>& curves)
 {
     const double lowest = 20.0;
     const double highest = std::max(lowest * 2.0, sampleRate / 2.0);
-    const double floorDb = std::min(-30.0, 10.0 * std::floor(*std::min_element(relativeDb.begin(), relativeDb.end()) / 10.0));
+    double lowestDb = *std::min_element(relativeDb.begin(), relativeDb.end());
+    for (const BandCurve& c : curves) {
+        if (!c.db.empty())
+            lowestDb = std::min(lowestDb, *std::min_element(c.db.begin(), c.db.end()));
+    }
+    const double floorDb = std::min(-30.0, 10.0 * std::floor(std::max(-120.0, lowestDb) / 10.0));
     const double plotWidth = kWidth - kLeft - kRight;
     const double plotHeight = kHeight - kTop - kBottom;
     const auto x = [&](double hz) {
@@ -231,6 +236,37 @@ QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<dou
                               "stroke=\"#1f4e9c\"><title>%5</title></rect>\n")
                    .arg(num(x(low)), num(top), num(std::max(0.5, x(high) - x(low))), num(kTop + plotHeight - top))
                    .arg(QStringLiteral("%1-%2 Hz: %3 dB").arg(low).arg(high).arg(relativeDb[b], 0, 'f', 2));
+    }
+    // Each curve as a step line: level across each band, joined at the
+    // crossovers.
+    for (const BandCurve& c : curves) {
+        QString points;
+        for (size_t b = 0; b < c.db.size() && b < relativeDb.size(); ++b) {
+            const double low = b == 0 ? lowest : crossovers[b - 1];
+            const double high = b < crossovers.size() ? crossovers[b] : highest;
+            points += QStringLiteral("%1,%3 %2,%3 ").arg(num(x(low)), num(x(high)), num(y(c.db[b])));
+        }
+        svg += QStringLiteral("<polyline fill=\"none\" stroke=\"%1\" stroke-width=\"2.5\" points=\"%2\"/>\n")
+                   .arg(QLatin1String(c.colour), points.trimmed());
+    }
+    // The legend names the bars and the curves, in one row right of the
+    // title (text widths estimated at 7 px a character).
+    if (!curves.empty()) {
+        double legendX = kWidth - kRight;
+        for (const BandCurve& c : curves)
+            legendX -= 18.0 + 7.0 * c.label.size() + 14.0;
+        legendX -= 18.0 + 7.0 * 9;
+        svg += QStringLiteral("<rect x=\"%1\" y=\"13\" width=\"12\" height=\"10\" fill=\"#1f4e9c\" fill-opacity=\"0.6\"/>"
+                              "<text x=\"%2\" y=\"22\">recording</text>\n")
+                   .arg(num(legendX), num(legendX + 18.0));
+        legendX += 18.0 + 7.0 * 9 + 14.0;
+        for (const BandCurve& c : curves) {
+            svg += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"18\" y2=\"18\" stroke=\"%3\" stroke-width=\"2.5\"/>"
+                                  "<text x=\"%4\" y=\"22\">%5</text>\n")
+                       .arg(num(legendX), num(legendX + 12.0), QLatin1String(c.colour), num(legendX + 18.0))
+                       .arg(escaped(c.label));
+            legendX += 18.0 + 7.0 * c.label.size() + 14.0;
+        }
     }
     svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#333\"/>\n")
                .arg(num(kLeft), num(kTop), num(plotWidth), num(plotHeight));

@@ -18,10 +18,18 @@ bool levelEnvelope(const QString& fileName, double stepSeconds, std::vector<doub
 QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, const RMSStepDetector& detector,
                      const std::vector<Track>& tracks, unsigned int sampleRate, const QString& title);
 
+// A curve drawn over the band bars: one value in dB per band.
+struct BandCurve {
+    QString label;
+    std::vector<double> db;
+    const char* colour;
+};
+
 // The relative level of each frequency band (band b spans crossovers[b - 1]
 // to crossovers[b]; the first starts at 20 Hz, the last ends at the Nyquist
-// frequency) as bars on a logarithmic frequency axis.
+// frequency) as bars on a logarithmic frequency axis, with the curves as
+// step lines over them and a legend when there are curves.
 QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<double>& relativeDb, unsigned int sampleRate,
-                    const QString& title);
+                    const QString& title, const std::vector<BandCurve>& curves = {});
 
 #endif

@@ -1,5 +1,6 @@
 // vexa process IN OUT [options]: one pass of a processing chain built from
 // the options, in the order given.
+#include "Analysis.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -17,7 +18,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = withTagOptions({
+const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"gain", "DB", "fixed gain in dB"},
     {"eq", "FREQ:GAIN[:WIDTH]", "peaking band (width in octaves, default 1); repeatable"},
     {"low-shelf", "FREQ:GAIN", "low shelf"},
@@ -36,12 +37,10 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"limit", "DB", "look-ahead limiter: DB of gain, peaks held below 0.98 (10 ms look-ahead)"},
     {"level", "DB", "level each part of the recording to DB RMS (a detection pass runs first)"},
     {"multiband", "F1,F2,...", "with --level: level each band between these crossovers separately"},
-    {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
-    {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"start", "SECONDS", "start reading at this time"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (tags not given are copied from the input)"},
-});
+}));
 
 // The player's equalizer, used only for its bands and presets.
 class PresetTable : public SoundPlayer {
@@ -55,19 +54,6 @@ public:
 
 // Bandwidth in octaves of a second-order Butterworth section (Q = 1/sqrt 2).
 constexpr double kButterworthOctaves = 1.8999686269529916;
-
-bool sampleFormat(const QString& text, SoundTools::SoundFormat& format)
-{
-    if (text == QLatin1String("pcm16"))
-        format = SoundTools::PCM16;
-    else if (text == QLatin1String("pcm24"))
-        format = SoundTools::PCM24;
-    else if (text == QLatin1String("float"))
-        format = SoundTools::Float;
-    else
-        return false;
-    return true;
-}
 
 } // namespace
 
@@ -93,7 +79,10 @@ int runProcess(int argc, char** argv)
     // The chain, in the order of the options.
     auto* chain = new SoundAlgoComposite(QStringLiteral("process"));
     std::unique_ptr<SoundAlgoComposite, void (*)(SoundAlgoComposite*)> chainOwner(chain, [](SoundAlgoComposite* c) { c->release(); });
-    SoundTools::SoundFormat format = SoundTools::PCM16;
+    OutputSettings output;
+    output.progress = !args.has("quiet");
+    if (!parseOutputOptions(args, output, error))
+        return fail(error, ExitUsage);
     // FIR filters are linear phase: their output lags by half their length,
     // which the written range takes back so that OUT lines up with IN.
     std::vector<SoundAlgoEqFIR*> firs;
@@ -101,7 +90,6 @@ int runProcess(int argc, char** argv)
     RMSStepDetector* detector = nullptr;
     unsigned int detectedRate = 0;
     std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> detectorOwner(nullptr, [](RMSStepDetector* d) { d->release(); });
-    double bitrate = 192;
     double start = 0;
     for (const auto& [name, value] : args.options) {
         std::vector<double> v;
@@ -181,13 +169,6 @@ int runProcess(int argc, char** argv)
         } else if (name == QLatin1String("multiband")) {
             if (!args.has("level"))
                 return bad("goes with --level");
-        } else if (name == QLatin1String("format")) {
-            if (!sampleFormat(value, format))
-                return bad("expected pcm16, pcm24 or float");
-        } else if (name == QLatin1String("bitrate")) {
-            if (!toNumbers(value, v, 1, 1) || v[0] < 8 || v[0] > 320)
-                return bad("expected a bit rate in kbit/s (8 to 320)");
-            bitrate = v[0];
         } else if (name == QLatin1String("start")) {
             if (!toNumbers(value, v, 1, 1) || v[0] < 0)
                 return bad("expected a time in seconds");
@@ -209,34 +190,9 @@ int runProcess(int argc, char** argv)
     reader->getTags(tags);
     applyTagOptions(args, tags);
 
-    AtomicOutput output(out);
-    std::unique_ptr<SoundWriter> writer(
-        SoundWriter::getFromFilename(output.tempName(), reader->getSampleRate(), static_cast<unsigned int>(bitrate), format));
-    if (!writer)
-        return fail(QStringLiteral("%1 : no writer for this file name").arg(out));
-    if (writer->open(output.tempName()) != SoundTools::StatusOk)
-        return fail(libraryError().replace(output.tempName(), out));
-    writer->setTags(tags);
-    int latency = 0;
     for (const SoundAlgoEqFIR* fir : firs)
-        latency += static_cast<int>((fir->getLength(reader->getSampleRate()) - 1) / 2);
-    const long long end = static_cast<long long>(reader->getOffset()) + latency + reader->getFrameNB()
-        - std::min<long long>(reader->getFrameNB(), reader->getOffset());
-    writer->setRange(reader->getOffset() + latency, static_cast<int>(std::min<long long>(end, INT_MAX)));
-
-    Progress progress(QFileInfo(in).fileName(), reader->getSampleRate(), !args.has("quiet"));
-    progress.follow(chain);
-    const SoundTools::Status status = chain->processAll(*reader, writer.get());
-    progress.finish();
-    // A failure when the file is finished (a full disk) shows as a new error.
-    const QString before = libraryError();
-    writer->close();
-    if (status != SoundTools::StatusOk)
-        return fail(QStringLiteral("processing %1 failed: %2").arg(in, libraryError().replace(output.tempName(), out)));
-    if (libraryError() != before)
-        return fail(libraryError().replace(output.tempName(), out));
-    writer.reset();
-    if (!output.commit(error))
+        output.latency += static_cast<int>((fir->getLength(reader->getSampleRate()) - 1) / 2);
+    if (!renderFile(*reader, chain, in, out, tags, output, error))
         return fail(error);
     return ExitOk;
 }

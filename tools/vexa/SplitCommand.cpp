@@ -1,5 +1,6 @@
 // vexa split IN TEMPLATE [options]: finds the tracks of a recording and
 // writes one file per track.
+#include "Analysis.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = withTagOptions({
+const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"step-detector", nullptr, "find the tracks with the step detector and its region edits below"},
     {"threshold", "DB", "detection noise threshold, relative to the loudest region (default -40)"},
     {"window", "SECONDS", "length of the level-measuring window (default 0.2)"},
@@ -35,13 +36,11 @@ const std::vector<OptionSpec> kOptions = withTagOptions({
     {"load-regions", "FILE.json", "use saved regions instead of detecting"},
     {"labels", "FILE.txt", "write the track list as an Audacity label track"},
     {"cue", "FILE.cue", "write the track list as a CUE sheet"},
-    {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg files (default pcm16)"},
-    {"bitrate", "KBITS", "MP3 bit rate (default 192)"},
     {"json", nullptr, "print the tracks as JSON on standard output"},
     {"plot", "FILE.svg", "draw the level envelope with the regions and tracks"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (the tags go to every file, with its track number)"},
-});
+}));
 
 QByteArray labelTrack(const std::vector<Track>& tracks, unsigned int rate)
 {
@@ -95,8 +94,9 @@ int runSplit(int argc, char** argv)
     const QString nameTemplate = args.positional.value(1);
 
     SplitSettings settings;
-    SoundTools::SoundFormat format = SoundTools::PCM16;
-    double bitrate = 192;
+    OutputSettings output;
+    if (!parseOutputOptions(args, output, error))
+        return fail(error, ExitUsage);
     for (const auto& [name, value] : args.options) {
         double v = 0;
         const bool numeric = toNumber(value, v);
@@ -136,19 +136,6 @@ int runSplit(int argc, char** argv)
             if (!numeric || v < 0)
                 return bad("expected a time in seconds");
             settings.minTrackSeconds = v;
-        } else if (name == QLatin1String("format")) {
-            if (value == QLatin1String("pcm16"))
-                format = SoundTools::PCM16;
-            else if (value == QLatin1String("pcm24"))
-                format = SoundTools::PCM24;
-            else if (value == QLatin1String("float"))
-                format = SoundTools::Float;
-            else
-                return bad("expected pcm16, pcm24 or float");
-        } else if (name == QLatin1String("bitrate")) {
-            if (!numeric || v < 8 || v > 320)
-                return bad("expected a bit rate in kbit/s (8 to 320)");
-            bitrate = v;
         }
     }
     const bool progress = !args.has("quiet");
@@ -227,7 +214,7 @@ int runSplit(int argc, char** argv)
     if (!args.has("dry-run")) {
         SoundIDTag tags;
         applyTagOptions(args, tags);
-        const int files = writeTracks(in, nameTemplate, detector, settings, static_cast<unsigned int>(bitrate), format,
+        const int files = writeTracks(in, nameTemplate, detector, settings, output.bitrate, output.format,
                                       progress, &tags, written, error);
         if (files < 0)
             return fail(error);

@@ -18,6 +18,7 @@ const char* kUsage =
     "  process IN OUT [opts]   run a file through gain, equalizer and filter steps\n"
     "  split IN TEMPLATE       find the tracks of a recording, write one file per track\n"
     "  analyze IN              levels, band levels and segmentation, kept in IN.ssf\n"
+    "  match IN                band levels against a reference spectrum, and the correction\n"
     "  play FILE...            play files without a gap, with the player's equalizer\n"
     "  demo [DIR]              synthesise a record side, split it and show the result\n"
     "\n"
@@ -53,6 +54,8 @@ int main(int argc, char** argv)
         return runPlay(argc, argv);
     if (std::strcmp(command, "analyze") == 0)
         return runAnalyze(argc, argv);
+    if (std::strcmp(command, "match") == 0)
+        return runMatch(argc, argv);
     if (std::strcmp(command, "demo") == 0)
         return runDemo(argc, argv);
     return fail(QStringLiteral("unknown command '%1' (vexa --help lists them)").arg(QString::fromLocal8Bit(command)), ExitUsage);

@@ -1,0 +1,151 @@
+#include "Analysis.h"
+
+#include "CommandLine.h"
+#include "Console.h"
+#include "Tracks.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+int analyseFile(const QString& fileName, const std::vector<double>& splits, unsigned int fftSize, bool progress,
+                Analysis& result, QString& error)
+{
+    std::unique_ptr<SoundReader> reader = openReader(fileName, error);
+    if (!reader)
+        return ExitFailed;
+    const unsigned int rate = reader->getSampleRate();
+    if (!splits.empty() && splits.back() * 2 >= rate) {
+        error = QStringLiteral("%1 Hz is beyond the Nyquist frequency of %2 (%3 Hz)").arg(splits.back()).arg(fileName).arg(rate / 2.0);
+        return ExitUsage;
+    }
+
+    // One pass: the branches share the input, a select node passes it on.
+    auto* branches = new SoundAlgoComposite(QStringLiteral("analysis"));
+    auto* whole = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
+    branches->pushAlgo(whole);
+    whole->addRef(); // read after the run
+    branches->addNewBranch();
+    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+    branches->pushAlgo(detector);
+    detector->addRef();
+    SoundAlgoStats::FrequencyBuilder bandBuilder;
+    SoundAlgoFFTStats* fftStats = nullptr;
+    branches->addNewBranch();
+    if (fftSize > 0) {
+        fftStats = new SoundAlgoFFTStats();
+        branches->pushAlgo(new SoundAlgoFFTDirectCompute(fftSize));
+        branches->pushAlgo(fftStats);
+        branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
+        fftStats->addRef();
+    } else {
+        auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
+        tree->buildMultibandTree(splits, bandBuilder, true);
+        branches->pushAlgo(tree);
+        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
+            s->addRef();
+    }
+    auto* top = new SoundAlgoComposite(QStringLiteral("analyze"));
+    top->pushAlgo(branches);
+    top->pushAlgo(new SoundAlgoSelectChannel(0, 3));
+
+    SoundTools::Status status;
+    {
+        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), rate, progress);
+        bar.follow(top);
+        status = top->processAll(*reader, nullptr);
+    }
+    top->release();
+    if (status == SoundTools::StatusOk) {
+        result.sampleRate = rate;
+        whole->getGlobalStats(result.rms, result.fullRmsDb, result.peak);
+        // The file takes references of its own on what it keeps.
+        if (fftStats)
+            result.file.setStats(splits, fftStats, true);
+        else
+            result.file.setStats(splits, bandBuilder.getStatsVector(), true);
+        result.file.setStepDetector(detector, true);
+    } else {
+        error = QStringLiteral("analysis of %1 failed: %2").arg(fileName, libraryError());
+    }
+    whole->release();
+    detector->release();
+    if (fftStats)
+        fftStats->release();
+    for (SoundAlgoStats* s : bandBuilder.getStatsVector())
+        s->release();
+    return status == SoundTools::StatusOk ? ExitOk : ExitFailed;
+}
+
+bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const QString& out, const SoundIDTag& tags,
+                const OutputSettings& settings, QString& error)
+{
+    AtomicOutput output(out);
+    std::unique_ptr<SoundWriter> writer(
+        SoundWriter::getFromFilename(output.tempName(), reader.getSampleRate(), settings.bitrate, settings.format));
+    if (!writer) {
+        error = QStringLiteral("%1 : no writer for this file name").arg(out);
+        return false;
+    }
+    if (writer->open(output.tempName()) != SoundTools::StatusOk) {
+        error = libraryError().replace(output.tempName(), out);
+        return false;
+    }
+    writer->setTags(tags);
+    const long long frames = reader.getFrameNB() - std::min<long long>(reader.getFrameNB(), reader.getOffset());
+    const long long end = static_cast<long long>(reader.getOffset()) + settings.latency + frames;
+    writer->setRange(reader.getOffset() + settings.latency, static_cast<int>(std::min<long long>(end, INT_MAX)));
+
+    Progress progress(QFileInfo(in).fileName(), reader.getSampleRate(), settings.progress);
+    progress.follow(node);
+    const SoundTools::Status status = node->processAll(reader, writer.get());
+    progress.finish();
+    // A failure when the file is finished (a full disk) shows as a new error.
+    const QString before = libraryError();
+    writer->close();
+    if (status != SoundTools::StatusOk) {
+        error = QStringLiteral("processing %1 failed: %2").arg(in, libraryError().replace(output.tempName(), out));
+        return false;
+    }
+    if (libraryError() != before) {
+        error = libraryError().replace(output.tempName(), out);
+        return false;
+    }
+    writer.reset();
+    return output.commit(error);
+}
+
+std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs)
+{
+    specs.insert(specs.end() - 1, {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"});
+    specs.insert(specs.end() - 1, {"bitrate", "KBITS", "MP3 bit rate (default 192)"});
+    return specs;
+}
+
+bool parseOutputOptions(const ParsedArgs& args, OutputSettings& settings, QString& error)
+{
+    if (args.has("format")) {
+        const QString text = args.value("format");
+        if (text == QLatin1String("pcm16"))
+            settings.format = SoundTools::PCM16;
+        else if (text == QLatin1String("pcm24"))
+            settings.format = SoundTools::PCM24;
+        else if (text == QLatin1String("float"))
+            settings.format = SoundTools::Float;
+        else {
+            error = QStringLiteral("--format %1: expected pcm16, pcm24 or float").arg(text);
+            return false;
+        }
+    }
+    if (args.has("bitrate")) {
+        double kbits = 0;
+        if (!toNumber(args.value("bitrate"), kbits) || kbits < 8 || kbits > 320) {
+            error = QStringLiteral("--bitrate %1: expected a bit rate in kbit/s (8 to 320)").arg(args.value("bitrate"));
+            return false;
+        }
+        settings.bitrate = static_cast<unsigned int>(kbits);
+    }
+    return true;
+}

@@ -1,0 +1,49 @@
+// The measuring and rendering passes shared by the tool's commands.
+#ifndef VEXA_TOOL_ANALYSIS_H
+#define VEXA_TOOL_ANALYSIS_H
+
+#include <vexa/vexa.h>
+
+#include <QString>
+#include <vector>
+
+// What one analysis pass over a file gives.
+struct Analysis {
+    unsigned int sampleRate = 0;
+    SoundTools::StereoFrame<double> rms{-100.0, -100.0};
+    SoundTools::StereoFrame<double> peak{-100.0, -100.0};
+    double fullRmsDb = -100.0;
+    // Band levels split at the requested frequencies, and the segmentation.
+    SoundStatFile file;
+};
+
+// One pass over a file: whole-file levels, the segmentation and the level of
+// each band between the splits (a tree of band splits, or FFT statistics
+// when fftSize is not 0). ExitOk, or an exit status with `error` set
+// (ExitUsage when a split lies beyond the file's Nyquist frequency).
+int analyseFile(const QString& fileName, const std::vector<double>& splits, unsigned int fftSize, bool progress,
+                Analysis& result, QString& error);
+
+// How an output file is written.
+struct OutputSettings {
+    SoundTools::SoundFormat format = SoundTools::PCM16;
+    unsigned int bitrate = 192;
+    // Frames by which the chain delays its output (taken back when writing).
+    int latency = 0;
+    bool progress = true;
+};
+
+struct OptionSpec;
+struct ParsedArgs;
+// Options of the output file: --format and --bitrate.
+std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs);
+// Reads --format and --bitrate into `settings`; false with `error` set.
+bool parseOutputOptions(const ParsedArgs& args, OutputSettings& settings, QString& error);
+
+// Runs the reader (open, at its start point) through the node and writes
+// `out` with these tags, under a temporary name renamed when complete.
+// False with `error` set, naming `in` or `out`.
+bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const QString& out, const SoundIDTag& tags,
+                const OutputSettings& settings, QString& error);
+
+#endif
