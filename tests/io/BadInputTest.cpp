@@ -1,6 +1,7 @@
 // Damaged, missing and unwritable files: every case ends in an error that
 // names the file, or in a short read, never in a crash, a hang or a
 // reported success.
+#include "FileSizeLimit.h"
 #include "IoTestUtil.h"
 
 #include "SoundReaderMp3.h"
@@ -268,5 +269,124 @@ TEST(BadInput, FullDisk)
         EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("/dev/full")))
             << qPrintable(SoundDebuggableClass::getError());
         w->close();
+    }
+}
+
+// The disk fills in the middle of a file (a file-size limit): the writer
+// reports the failure by the end at the latest, naming the file, and a file
+// finished before is intact.
+TEST(BadInput, DiskFillsMidFile)
+{
+    QTemporaryDir dir;
+    const bool haveLame = SoundWriterMp3::Init();
+    const std::vector<double> source = music(44100 * 20, 44100, 0.5);
+    const QString finished = dir.filePath(QStringLiteral("finished.wav"));
+    ASSERT_TRUE(makeWav(finished, music(4410, 44100, 0.5)));
+    const QByteArray finishedBytes = iotest::readFile(finished);
+
+    const struct {
+        const char* name;
+        SoundWriter* writer;
+    } cases[] = {
+        {"wav", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::WAV)},
+        {"flac", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::FLAC)},
+        {"ogg", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::OGG)},
+        {"mp3", haveLame ? new SoundWriterMp3() : nullptr},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<SoundWriter> w(c.writer);
+        if (!w)
+            continue;
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QStringLiteral("full.%1").arg(QLatin1String(c.name)));
+        SoundDebuggableClass::setError(QStringLiteral("cleared"));
+        bool failed;
+        {
+            FileSizeLimit limit(64 * 1024); // well below any of the 20 s files
+            ASSERT_TRUE(limit.active());
+            ASSERT_EQ(w->open(path), SoundTools::StatusOk);
+            failed = writeAll(*w, source, 8192);
+            w->close();
+        }
+        // Reported by a write, or by close when the encoder flushes its last
+        // pages: either way the error text names the file.
+        EXPECT_TRUE(failed || SoundDebuggableClass::getError() != QStringLiteral("cleared"));
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(path)) << qPrintable(SoundDebuggableClass::getError());
+        EXPECT_LE(QFileInfo(path).size(), 64 * 1024);
+    }
+    EXPECT_EQ(iotest::readFile(finished), finishedBytes);
+}
+
+// The file changes under a reader: deleted (the open file still reads to
+// its end), or cut short (the reader stops where the data stops; what it
+// gave before is right). Never a crash, a hang or more frames than written.
+TEST(BadInput, FileDeletedOrTruncatedWhileRead)
+{
+    QTemporaryDir dir;
+    const bool haveLame = SoundWriterMp3::Init();
+    const std::vector<double> source = music(44100 * 4, 44100, 0.5);
+    std::vector<QString> files;
+    const QString wav = dir.filePath(QStringLiteral("a.wav"));
+    ASSERT_TRUE(makeWav(wav, source));
+    files.push_back(wav);
+    SoundWriterSndfile flacWriter(44100, 2, SoundTools::PCM16, SoundWriterSndfile::FLAC);
+    const QString flac = dir.filePath(QStringLiteral("a.flac"));
+    ASSERT_EQ(flacWriter.open(flac), SoundTools::StatusOk);
+    ASSERT_FALSE(writeAll(flacWriter, source));
+    flacWriter.close();
+    files.push_back(flac);
+    if (haveLame) {
+        SoundWriterMp3 mp3Writer;
+        const QString mp3 = dir.filePath(QStringLiteral("a.mp3"));
+        ASSERT_EQ(mp3Writer.open(mp3), SoundTools::StatusOk);
+        ASSERT_FALSE(writeAll(mp3Writer, source));
+        mp3Writer.close();
+        files.push_back(mp3);
+    }
+    for (const QString& file : files) {
+        SCOPED_TRACE(qPrintable(file));
+        std::vector<double> whole;
+        {
+            auto reader = readerFor(file);
+            ASSERT_EQ(reader->open(file), SoundTools::StatusOk);
+            reader->rewind();
+            whole = readAll(*reader);
+        }
+        const QByteArray bytes = iotest::readFile(file);
+        for (bool truncate : {false, true}) {
+            SCOPED_TRACE(truncate ? "truncated" : "deleted");
+            const QString copy = file + QStringLiteral(".copy.") + QFileInfo(file).suffix();
+            ASSERT_TRUE(iotest::writeFile(copy, bytes));
+            auto reader = readerFor(copy);
+            ASSERT_EQ(reader->open(copy), SoundTools::StatusOk);
+            reader->rewind();
+            auto buffer = SoundBuffer::createNew(44100);
+            buffer->alloc(4096, 2, 1, 1);
+            std::vector<double> got;
+            bool changed = false;
+            unsigned int n;
+            while ((n = reader->stereoRead(buffer, 0)) > 0) {
+                const double* f = buffer->getRelFrame(0);
+                got.insert(got.end(), f, f + 2 * n);
+                if (!changed && got.size() >= whole.size() / 4) {
+                    changed = true;
+                    if (truncate)
+                        ASSERT_TRUE(QFile::resize(copy, bytes.size() / 2));
+                    else
+                        ASSERT_TRUE(QFile::remove(copy));
+                }
+                ASSERT_LE(got.size(), whole.size());
+            }
+            if (!truncate) {
+                EXPECT_EQ(got.size(), whole.size());
+            }
+            // What was read is the file's content (decoders may buffer ahead,
+            // so only the part read before the change is compared exactly).
+            ASSERT_GE(got.size(), whole.size() / 4);
+            for (size_t i = 0; i < whole.size() / 4; ++i)
+                ASSERT_EQ(got[i], whole[i]) << i;
+            reader->close();
+            QFile::remove(copy);
+        }
     }
 }

@@ -2,6 +2,7 @@
 // counts, relative levels, a
 // whole analysis written and read back, file names, refused, malformed and
 // corrupted files, and write failures.
+#include "FileSizeLimit.h"
 #include "StatsTestSupport.h"
 #include "TestSignals.h"
 
@@ -447,6 +448,19 @@ TEST_F(StatFileTest, WriteFailuresAreReported)
         EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), true));
         EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), false));
         EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("/dev/full")));
+    }
+    // The disk fills in the middle of the file (a file-size limit below the
+    // document's size), binary and text: false, and the file named.
+    const QJsonDocument doc(QJsonObject{{"Class", "SoundStatFile"}, {"Padding", QString(8192, QLatin1Char('p'))}});
+    for (bool binary : {true, false}) {
+        const QString name = path(binary ? "limited.ssf" : "limited.json");
+        SoundDebuggableClass::setError(QString());
+        {
+            FileSizeLimit limit(1024);
+            ASSERT_TRUE(limit.active());
+            EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, name, binary)) << binary;
+        }
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(name)) << qPrintable(SoundDebuggableClass::getError());
     }
 }
 

@@ -372,6 +372,26 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
                     pixelsPerSecond * tracks[t].toObject().value("length_s").toDouble(), 1.0)
             << t;
     }
+    // The disk fills while track 3 is written (a file-size limit of
+    // 1300 KiB: tracks 1 and 2 take 1.28 and 1.12 MB as 8 kHz WAV, track 3
+    // 1.44 MB): the error names track 3, tracks 1 and 2 stay complete, and
+    // nothing else is left.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("tracks"));
+    QProcess limited;
+    limited.start("bash", {"-c", "ulimit -f 1300 && exec \"$0\" \"$@\"", QStringLiteral(VEXA_TOOL), "split", in,
+                           dir.filePath("tracks/t.wav"), "--quiet"});
+    ASSERT_TRUE(limited.waitForFinished(120000));
+    const QString err = QString::fromUtf8(limited.readAllStandardError());
+    EXPECT_EQ(limited.exitCode(), 1) << qPrintable(err);
+    EXPECT_TRUE(err.startsWith("vexa: error: splitting " + in + " failed at track 3")) << qPrintable(err);
+    EXPECT_TRUE(err.contains("tracks 1 to 2 were written")) << qPrintable(err);
+    const QString tracksDir = dir.filePath("tracks");
+    EXPECT_EQ(QDir(tracksDir).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"001-t.wav", "002-t.wav"}));
+    for (int t = 0; t < 2; ++t) {
+        const auto frames = readWav(QStringLiteral("%1/00%2-t.wav").arg(tracksDir).arg(t + 1));
+        EXPECT_NEAR(static_cast<double>(frames.size()) / rate, tracks[t].toObject().value("length_s").toDouble(), 0.01) << t;
+    }
 }
 
 // The main job on its own recording, shortened.

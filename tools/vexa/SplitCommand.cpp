@@ -216,8 +216,13 @@ int runSplit(int argc, char** argv)
         applyTagOptions(args, tags);
         const int files = writeTracks(in, nameTemplate, detector, settings, output.bitrate, output.format,
                                       progress, &tags, written, error);
-        if (files < 0)
+        if (files < 0) {
+            // The tracks finished before a failure stay, and are listed.
+            for (const QString& f : written)
+                std::printf("wrote %s\n", qUtf8Printable(f));
+            std::fflush(stdout);
             return fail(error);
+        }
     }
     if (json) {
         QJsonArray files;

@@ -117,8 +117,23 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         error = QStringLiteral("%1 : cannot write in this directory").arg(targetDir.path());
         return -1;
     }
+    // Moves finished files into place, in track order.
+    const auto moveIn = [&](const QStringList& names) {
+        for (const QString& name : names) {
+            const QString from = QDir(work.path()).filePath(name);
+            const QString to = targetDir.filePath(name);
+            if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+                error = QStringLiteral("%1 : cannot move the finished file into place").arg(to);
+                return false;
+            }
+            written << to;
+        }
+        return true;
+    };
     int files = 0;
     SoundTools::Status status;
+    QStringList finished;
+    QString failedTrack;
     {
         SoundWriterMultiFile writer(detector, s.minTrackSeconds, reader->getSampleRate(), 2, bitrate, format);
         if (writer.open(QDir(work.path()).filePath(target.fileName())) != SoundTools::StatusOk) {
@@ -133,24 +148,34 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         status = pass->processAll(*reader, &writer);
         pass->release();
         bar.finish();
-        writer.close();
+        // The tracks closed before a failure are complete; the one being
+        // written when it came is not.
         files = writer.GetWrittenFiles();
+        for (int n = 1; n <= files; ++n)
+            finished << QFileInfo(writer.trackFileName(n)).fileName();
+        failedTrack = QFileInfo(writer.trackFileName(files + 1)).fileName();
+        const QString before = libraryError();
+        writer.close();
+        // Closing the last file can fail too (a full disk when it is flushed).
+        if (status == SoundTools::StatusOk && libraryError() != before)
+            status = SoundTools::StatusError;
+        if (status == SoundTools::StatusOk)
+            files = writer.GetWrittenFiles();
     }
     if (status != SoundTools::StatusOk) {
-        error = QStringLiteral("splitting %1 failed after %2 file(s): %3").arg(in).arg(files).arg(libraryError());
+        const QString reason = libraryError().replace(work.path(), targetDir.path());
+        error = QStringLiteral("splitting %1 failed at track %2 (%3): %4").arg(in).arg(files + 1).arg(targetDir.filePath(failedTrack), reason);
+        if (!moveIn(finished))
+            return -1;
+        if (files == 1)
+            error += QStringLiteral("; track 1 was written");
+        else if (files > 1)
+            error += QStringLiteral("; tracks 1 to %1 were written").arg(files);
         return -1;
     }
     // Every file is complete: move them into place.
-    const QStringList names = QDir(work.path()).entryList(QDir::Files, QDir::Name);
-    for (const QString& name : names) {
-        const QString from = QDir(work.path()).filePath(name);
-        const QString to = targetDir.filePath(name);
-        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
-            error = QStringLiteral("%1 : cannot move the finished file into place").arg(to);
-            return -1;
-        }
-        written << to;
-    }
+    if (!moveIn(QDir(work.path()).entryList(QDir::Files, QDir::Name)))
+        return -1;
     return files;
 }
 

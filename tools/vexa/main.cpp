@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -29,6 +30,9 @@ const char* kUsage =
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // Beyond a file-size limit a write fails (EFBIG) and is reported like a
+    // full disk, instead of the signal ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The library announces readers on Qt's debug channel; a tool keeps quiet.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
     if (argc < 2) {
