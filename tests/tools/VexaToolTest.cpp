@@ -455,6 +455,13 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
 
     r = vexa({"analyze", in, "--bands", "5000,200"});
     EXPECT_EQ(r.status, 2);
+
+    // Whole-file levels only: the same levels, no band.
+    r = vexa({"analyze", in, "--bands", "none", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonObject levels = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(levels.value("bands").toArray().size(), 0);
+    EXPECT_EQ(levels.value("rms_left_db").toDouble(), o.value("rms_left_db").toDouble());
 }
 
 // Pink noise matches the built-in pink noise reference, whose levels are

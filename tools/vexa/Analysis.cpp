@@ -33,14 +33,15 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
     detector->addRef();
     SoundAlgoStats::FrequencyBuilder bandBuilder;
     SoundAlgoFFTStats* fftStats = nullptr;
-    branches->addNewBranch();
     if (fftSize > 0) {
+        branches->addNewBranch();
         fftStats = new SoundAlgoFFTStats();
         branches->pushAlgo(new SoundAlgoFFTDirectCompute(fftSize));
         branches->pushAlgo(fftStats);
         branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
         fftStats->addRef();
-    } else {
+    } else if (!splits.empty()) {
+        branches->addNewBranch();
         auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
         tree->buildMultibandTree(splits, bandBuilder, true);
         branches->pushAlgo(tree);
@@ -49,7 +50,7 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
     }
     auto* top = new SoundAlgoComposite(QStringLiteral("analyze"));
     top->pushAlgo(branches);
-    top->pushAlgo(new SoundAlgoSelectChannel(0, 3));
+    top->pushAlgo(new SoundAlgoSelectChannel(0, static_cast<int>(branches->getBranchNumber())));
 
     SoundTools::Status status;
     {
@@ -64,7 +65,7 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
         // The file takes references of its own on what it keeps.
         if (fftStats)
             result.file.setStats(splits, fftStats, true);
-        else
+        else if (!splits.empty())
             result.file.setStats(splits, bandBuilder.getStatsVector(), true);
         result.file.setStepDetector(detector, true);
     } else {

@@ -19,7 +19,7 @@ struct Analysis {
 
 // One pass over a file: whole-file levels, the segmentation and the level of
 // each band between the splits (a tree of band splits, or FFT statistics
-// when fftSize is not 0). ExitOk, or an exit status with `error` set
+// when fftSize is not 0; no band data without splits). ExitOk, or an exit status with `error` set
 // (ExitUsage when a split lies beyond the file's Nyquist frequency).
 int analyseFile(const QString& fileName, const std::vector<double>& splits, unsigned int fftSize, bool progress,
                 Analysis& result, QString& error);

@@ -24,8 +24,9 @@
 namespace {
 
 const std::vector<OptionSpec> kOptions = {
-    {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000)"},
-    {"fft", "N", "band levels from N-point FFT statistics instead of a filter bank"},
+    {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000), "
+                           "or none for the whole-file levels only"},
+    {"fft", "N", "band levels from N-point FFT statistics (band powers) instead of a filter bank (whose bands overlap)"},
     {"json", nullptr, "print the results as JSON on standard output"},
     {"plot", "FILE.svg", "draw the band levels"},
     {"quiet", nullptr, "no progress bar"},
@@ -52,7 +53,11 @@ int runAnalyze(int argc, char** argv)
     const QString in = args.positional[0];
 
     std::vector<double> freqs = SoundStatReference::getDefaultFrequencies();
-    if (args.has("bands")) {
+    if (args.value("bands") == QLatin1String("none")) {
+        freqs.clear();
+        if (args.has("fft"))
+            return fail(QStringLiteral("--bands none and --fft exclude each other"), ExitUsage);
+    } else if (args.has("bands")) {
         if (!toNumbers(args.value("bands"), freqs, 1, 32, QChar(',')) || !std::is_sorted(freqs.begin(), freqs.end())
             || freqs.front() <= 0 || std::adjacent_find(freqs.begin(), freqs.end()) != freqs.end())
             return fail(QStringLiteral("--bands %1: expected ascending frequencies, F1,F2,...").arg(args.value("bands")),
@@ -108,7 +113,8 @@ int runAnalyze(int argc, char** argv)
         std::printf("%s\n", qUtf8Printable(in));
         std::printf("  RMS            %7.2f dB (left %.2f, right %.2f)\n", full, rms.left, rms.right);
         std::printf("  peak           left %.2f dB, right %.2f dB\n", peak.left, peak.right);
-        std::printf("  bands (relative to the loudest):\n");
+        if (!relative.empty())
+            std::printf("  bands (relative to the loudest):\n");
         for (size_t b = 0; b < relative.size(); ++b) {
             const double low = b == 0 ? 0.0 : freqs[b - 1];
             const double high = b < freqs.size() ? freqs[b] : rate / 2.0;
