@@ -1,5 +1,7 @@
 #include "SoundReaderMp3.h"
 
+#include <QFile>
+
 #include <QDebug>
 #include <mpg123.h>
 
@@ -89,12 +91,45 @@ bool SoundReaderMp3::isOpen() const
     return d->handle != nullptr;
 }
 
+namespace {
+
+// The size an ID3v2 tag at the start of the file claims (header, body and
+// footer), or 0 when there is none. libmpg123 allocates a tag's claimed size
+// before reading it: a damaged size would make it ask for up to 256 MiB.
+quint64 leadingId3v2Size(const QByteArray& head)
+{
+    if (head.size() < 10 || !head.startsWith("ID3"))
+        return 0;
+    quint64 body = 0;
+    for (int i = 6; i < 10; ++i) {
+        const unsigned char b = static_cast<unsigned char>(head[i]);
+        if (b & 0x80)
+            return 0; // not a syncsafe size: not a tag libmpg123 would take
+        body = (body << 7) | b;
+    }
+    const bool footer = static_cast<unsigned char>(head[5]) & 0x10;
+    return 10 + body + (footer ? 10 : 0);
+}
+
+} // namespace
+
 SoundTools::Status SoundReaderMp3::open(QString fileName)
 {
     close();
     resetAtEnd();
     mOffset = 0;
     d->context = fileName.toStdString();
+    {
+        QFile file(fileName);
+        if (file.open(QIODevice::ReadOnly)) {
+            const quint64 tag = leadingId3v2Size(file.read(10));
+            if (tag > static_cast<quint64>(file.size())) {
+                setError(QStringLiteral("ID3v2 tag of %1 bytes in a file of %2 bytes").arg(tag).arg(file.size()),
+                         d->context.c_str());
+                return SoundTools::StatusError;
+            }
+        }
+    }
     int err = MPG123_OK;
     mpg123_handle* handle = mpg123_new(nullptr, &err);
     if (!handle) {

@@ -42,6 +42,28 @@ long maxRssKiB()
     return usage.ru_maxrss;
 }
 
+// Growth of the peak resident memory, in KiB. AddressSanitizer keeps freed
+// blocks in quarantine, so there the figure says nothing: its own limit on
+// single allocations (max_allocation_size_mb) takes over.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasureMemory = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMeasureMemory = false;
+#else
+constexpr bool kMeasureMemory = true;
+#endif
+#else
+constexpr bool kMeasureMemory = true;
+#endif
+
+void expectBoundedMemory(long rssBefore)
+{
+    if (kMeasureMemory) {
+        EXPECT_LT(maxRssKiB() - rssBefore, 256 * 1024);
+    }
+}
+
 struct Outcome {
     bool opened = false;
     size_t frames = 0;
@@ -176,7 +198,7 @@ TEST(CraftedInput, TruncatedFilesReadWhatIsThere)
             }
         }
     }
-    EXPECT_LT(maxRssKiB() - rssBefore, 256 * 1024);
+    expectBoundedMemory(rssBefore);
     std::printf("%d truncations, slowest %lld ms\n", cases, static_cast<long long>(slowest));
 }
 
@@ -207,7 +229,7 @@ TEST(CraftedInput, FlippedBitsNeverCrash)
             ASSERT_LE(out.frames, static_cast<size_t>(bytes.size()) * 8 + 1152) << "variant " << v;
         }
     }
-    EXPECT_LT(maxRssKiB() - rssBefore, 256 * 1024);
+    expectBoundedMemory(rssBefore);
     std::printf("%d flipped variants, slowest %lld ms\n", cases, static_cast<long long>(slowest));
 }
 
@@ -262,13 +284,16 @@ TEST(CraftedInput, ImpossibleHeadersAreRefusedOrReadAsFarAsTheyGo)
         out = tryRead(dir.path(), "flac", b, slowest);
         EXPECT_LE(out.frames, seed.frames);
     }
-    // An MP3 behind an ID3v2 tag that claims 256 MiB.
+    // An MP3 behind an ID3v2 tag that claims 256 MiB: refused before the
+    // decoder would allocate the claimed size.
     for (const Seed& seed : seeds) {
         if (QLatin1String(seed.extension) != QLatin1String("mp3"))
             continue;
         QByteArray b = QByteArray("ID3\x03\x00\x00\x7f\x7f\x7f\x7f", 10) + seed.bytes;
         out = tryRead(dir.path(), "mp3", b, slowest);
-        EXPECT_LE(out.frames, seed.frames);
+        EXPECT_FALSE(out.opened);
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("ID3v2 tag of 268435465 bytes")))
+            << qPrintable(SoundDebuggableClass::getError());
     }
-    EXPECT_LT(maxRssKiB() - rssBefore, 256 * 1024);
+    expectBoundedMemory(rssBefore);
 }
