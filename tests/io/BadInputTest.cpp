@@ -214,7 +214,11 @@ TEST(BadInput, UnwritableDestinations)
     ASSERT_TRUE(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     const bool rootBypasses = QFile(readOnly + QStringLiteral("/probe")).open(QIODevice::WriteOnly);
 
-    QStringList targets{dir.filePath(QStringLiteral("no/such/dir/out")), QStringLiteral("/proc/vexa-io-test/out")};
+    // A target that is a directory, for every extension.
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    for (const char* ext : {"wav", "flac", "ogg", "raw", "mp3"})
+        ASSERT_TRUE(QDir().mkdir(folder + QLatin1Char('.') + QLatin1String(ext)));
+    QStringList targets{dir.filePath(QStringLiteral("no/such/dir/out")), QStringLiteral("/proc/vexa-io-test/out"), folder};
     if (!rootBypasses)
         targets << readOnly + QStringLiteral("/out");
     const bool haveLame = SoundWriterMp3::Init();
