@@ -31,7 +31,7 @@ for t in json.load(sys.stdin)["tests"]:
     print(t["name"] + "\t" + " ".join(shlex.quote(e) for e in env) + "\t" + " ".join(shlex.quote(c) for c in t["command"]))
 ' | grep -E "^[^\t]*(${FILTER})" | while IFS=$'\t' read -r name env cmd; do
   echo "== $name"
-  eval "env $env OMP_NUM_THREADS=2 valgrind --tool=memcheck --error-exitcode=0 --leak-check=full \
+  eval "env $env OMP_NUM_THREADS=2 VEXA_TOOL_TIMEOUT_SCALE=30 valgrind --tool=memcheck --error-exitcode=0 --leak-check=full \
     --errors-for-leak-kinds=definite --show-leak-kinds=definite --track-origins=no \
     --trace-children=yes --trace-children-skip='/usr/*,/bin/*' \
     --suppressions=$PWD/scripts/valgrind.supp --log-file=$LOGS/$name.%p.log $cmd" >/dev/null 2>&1 \

@@ -28,12 +28,21 @@ struct ToolRun {
     QString err;
 };
 
+// How long a run of the tool may take: two minutes, times
+// VEXA_TOOL_TIMEOUT_SCALE (set by the valgrind run, where everything is
+// some 50 times slower).
+int toolTimeoutMs()
+{
+    const int scale = qEnvironmentVariableIntValue("VEXA_TOOL_TIMEOUT_SCALE");
+    return 120000 * std::max(1, scale);
+}
+
 ToolRun vexa(const QStringList& args)
 {
     QProcess p;
     p.start(QStringLiteral(VEXA_TOOL), args);
     ToolRun r;
-    if (!p.waitForFinished(120000)) {
+    if (!p.waitForFinished(toolTimeoutMs())) {
         p.kill();
         p.waitForFinished();
         r.err = QStringLiteral("timed out");
@@ -380,7 +389,7 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
     QProcess limited;
     limited.start("bash", {"-c", "ulimit -f 1300 && exec \"$0\" \"$@\"", QStringLiteral(VEXA_TOOL), "split", in,
                            dir.filePath("tracks/t.wav"), "--quiet"});
-    ASSERT_TRUE(limited.waitForFinished(120000));
+    ASSERT_TRUE(limited.waitForFinished(toolTimeoutMs()));
     const QString err = QString::fromUtf8(limited.readAllStandardError());
     EXPECT_EQ(limited.exitCode(), 1) << qPrintable(err);
     EXPECT_TRUE(err.startsWith("vexa: error: splitting " + in + " failed at track 3")) << qPrintable(err);
