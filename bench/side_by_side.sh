@@ -132,7 +132,7 @@ printf '| case | median s (%d runs) | ratio to the first vexa row | peak memory 
 row() {
   local mem="${MEM[$1]:-}"
   [ -n "$mem" ] && mem=$(echo "scale=1; $mem / 1024" | bc)
-  printf '| %s | %.3f | %s | %s |\n' "$1" "${MED[$1]}" "$(echo "scale=2; ${MED[$1]} / ${MED[$2]}" | bc)" "$mem"
+  printf '| %s | %.3f | %.2f | %s |\n' "$1" "${MED[$1]}" "$(echo "scale=3; ${MED[$1]} / ${MED[$2]}" | bc)" "$mem"
 }
 row vexa_eq10 vexa_eq10
 row vexa_tool_eq10 vexa_eq10
