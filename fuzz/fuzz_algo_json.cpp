@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size)));
+    const QJsonDocument document = fuzzsupport::parseJson(data, size);
     if (document.isObject()) {
         QJsonObject object = document.object();
         roundTrip(SoundAlgo::createFromJSon(object));

@@ -2,12 +2,13 @@
 //   make_seeds DIR   ->  DIR/<target>/<seed>
 // Small audio files of every format the readers take, statistics files,
 // reference catalogs (text and binary), node JSON and saved regions.
+#include "FuzzSupport.h"
+
 #include "RMSStepDetector.h"
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoComposite.h"
 #include "SoundAlgoSelectChannel.h"
 #include "SoundAlgoStats.h"
-#include "SoundReader.h"
 #include "SoundStatFile.h"
 #include "SoundStatReference.h"
 #include "SoundWriter.h"
@@ -19,41 +20,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cmath>
 #include <cstdio>
 #include <memory>
 
 namespace {
-
-// A tone with a quiet gap: regions of both kinds for the detector.
-class ToneReader : public SoundReader {
-public:
-    explicit ToneReader(unsigned int frames, unsigned int rate) : mFrames(frames), mRate(rate) {}
-    SoundTools::Status open(QString) override { return SoundTools::StatusOk; }
-    void close() override {}
-    unsigned int getFrameNB() override { return mFrames; }
-    unsigned int getSampleRate() override { return mRate; }
-    void rewind() override { mPos = 0; }
-    SoundTools::SoundFormat getInputFormat() override { return SoundTools::Double; }
-
-protected:
-    unsigned int read(unsigned int frames, double* dst) override
-    {
-        unsigned int n = 0;
-        for (; n < frames && mPos < mFrames; ++n, ++mPos) {
-            const bool quiet = mPos > mFrames / 3 && mPos < mFrames / 2;
-            const double v = (quiet ? 0.001 : 0.5) * std::sin(mPos * 2 * M_PI * 440.0 / mRate);
-            dst[2 * n] = v;
-            dst[2 * n + 1] = 0.5 * v;
-        }
-        return n;
-    }
-
-private:
-    unsigned int mFrames;
-    unsigned int mRate;
-    unsigned int mPos = 0;
-};
 
 bool save(const QString& name, const QByteArray& bytes)
 {
@@ -76,7 +46,7 @@ void writeAudio(const QString& name, unsigned int frames, unsigned int rate, Sou
         std::fprintf(stderr, "make_seeds: cannot write %s\n", qPrintable(name));
         return;
     }
-    ToneReader reader(frames, rate);
+    fuzzsupport::ToneReader reader(frames, rate);
     auto* pass = new SoundAlgoBypass();
     pass->processAll(reader, writer.get());
     pass->release();
@@ -137,7 +107,7 @@ int main(int argc, char** argv)
     auto* top = new SoundAlgoComposite(QStringLiteral("top"));
     top->pushAlgo(branches);
     top->pushAlgo(new SoundAlgoSelectChannel(0, 2));
-    ToneReader reader(24000, 8000);
+    fuzzsupport::ToneReader reader(24000, 8000);
     top->processAll(reader, nullptr);
     top->release();
     SoundStatFile file;

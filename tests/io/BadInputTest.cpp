@@ -57,6 +57,22 @@ bool makeWav(const QString& path, const std::vector<double>& s)
     return !writeAll(w, s);
 }
 
+// A writer of every format (MP3 when LAME is installed), with its name.
+std::vector<std::pair<const char*, std::unique_ptr<SoundWriter>>> everyWriter(bool withRaw)
+{
+    std::vector<std::pair<const char*, std::unique_ptr<SoundWriter>>> writers;
+    const std::pair<const char*, SoundWriterSndfile::FileType> sndfile[] = {
+        {"wav", SoundWriterSndfile::WAV}, {"flac", SoundWriterSndfile::FLAC}, {"ogg", SoundWriterSndfile::OGG},
+        {"raw", SoundWriterSndfile::RAW}};
+    for (const auto& [name, type] : sndfile) {
+        if (type != SoundWriterSndfile::RAW || withRaw)
+            writers.emplace_back(name, std::make_unique<SoundWriterSndfile>(44100, 2, SoundTools::PCM16, type));
+    }
+    if (SoundWriterMp3::Init())
+        writers.emplace_back("mp3", std::make_unique<SoundWriterMp3>());
+    return writers;
+}
+
 } // namespace
 
 TEST(BadInput, MissingDirectoryAndEmptyFiles)
@@ -246,23 +262,9 @@ TEST(BadInput, FullDisk)
 {
     if (!QFile::exists(QStringLiteral("/dev/full")))
         GTEST_SKIP() << "no /dev/full";
-    const bool haveLame = SoundWriterMp3::Init();
     const std::vector<double> source = music(44100, 44100, 0.5);
-    const struct {
-        const char* name;
-        SoundWriter* writer;
-    } cases[] = {
-        {"wav", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::WAV)},
-        {"flac", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::FLAC)},
-        {"ogg", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::OGG)},
-        {"raw", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::RAW)},
-        {"mp3", haveLame ? new SoundWriterMp3() : nullptr},
-    };
-    for (const auto& c : cases) {
-        std::unique_ptr<SoundWriter> w(c.writer);
-        if (!w)
-            continue;
-        SCOPED_TRACE(c.name);
+    for (auto& [name, w] : everyWriter(true)) {
+        SCOPED_TRACE(name);
         SoundDebuggableClass::setError(QStringLiteral("cleared"));
         if (w->open(QStringLiteral("/dev/full")) != SoundTools::StatusOk) {
             EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("/dev/full")));
@@ -282,27 +284,14 @@ TEST(BadInput, FullDisk)
 TEST(BadInput, DiskFillsMidFile)
 {
     QTemporaryDir dir;
-    const bool haveLame = SoundWriterMp3::Init();
     const std::vector<double> source = music(44100 * 20, 44100, 0.5);
     const QString finished = dir.filePath(QStringLiteral("finished.wav"));
     ASSERT_TRUE(makeWav(finished, music(4410, 44100, 0.5)));
     const QByteArray finishedBytes = iotest::readFile(finished);
 
-    const struct {
-        const char* name;
-        SoundWriter* writer;
-    } cases[] = {
-        {"wav", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::WAV)},
-        {"flac", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::FLAC)},
-        {"ogg", new SoundWriterSndfile(44100, 2, SoundTools::PCM16, SoundWriterSndfile::OGG)},
-        {"mp3", haveLame ? new SoundWriterMp3() : nullptr},
-    };
-    for (const auto& c : cases) {
-        std::unique_ptr<SoundWriter> w(c.writer);
-        if (!w)
-            continue;
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QStringLiteral("full.%1").arg(QLatin1String(c.name)));
+    for (auto& [name, w] : everyWriter(false)) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(QStringLiteral("full.%1").arg(QLatin1String(name)));
         SoundDebuggableClass::setError(QStringLiteral("cleared"));
         bool failed;
         {
