@@ -10,9 +10,10 @@
 #include <climits>
 #include <memory>
 
-int analyseFile(const QString& fileName, const std::vector<double>& splits, unsigned int fftSize, bool progress,
-                Analysis& result, QString& error)
+int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analysis& result, QString& error)
 {
+    const std::vector<double>& splits = settings.splits;
+    const unsigned int fftSize = settings.fftSize;
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
         return ExitFailed;
@@ -27,10 +28,13 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
     auto* whole = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
     branches->pushAlgo(whole);
     whole->addRef(); // read after the run
-    branches->addNewBranch();
-    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
-    branches->pushAlgo(detector);
-    detector->addRef();
+    RMSStepDetector* detector = nullptr;
+    if (settings.segmentation) {
+        branches->addNewBranch();
+        detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
+        branches->pushAlgo(detector);
+        detector->addRef();
+    }
     SoundAlgoStats::FrequencyBuilder bandBuilder;
     SoundAlgoFFTStats* fftStats = nullptr;
     if (fftSize > 0) {
@@ -54,7 +58,7 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
 
     SoundTools::Status status;
     {
-        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), rate, progress);
+        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), rate, settings.progress);
         bar.follow(top);
         status = top->processAll(*reader, nullptr);
     }
@@ -67,12 +71,14 @@ int analyseFile(const QString& fileName, const std::vector<double>& splits, unsi
             result.file.setStats(splits, fftStats, true);
         else if (!splits.empty())
             result.file.setStats(splits, bandBuilder.getStatsVector(), true);
-        result.file.setStepDetector(detector, true);
+        if (detector)
+            result.file.setStepDetector(detector, true);
     } else {
         error = QStringLiteral("analysis of %1 failed: %2").arg(fileName, libraryError());
     }
     whole->release();
-    detector->release();
+    if (detector)
+        detector->release();
     if (fftStats)
         fftStats->release();
     for (SoundAlgoStats* s : bandBuilder.getStatsVector())

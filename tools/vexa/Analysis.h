@@ -17,12 +17,19 @@ struct Analysis {
     SoundStatFile file;
 };
 
-// One pass over a file: whole-file levels, the segmentation and the level of
-// each band between the splits (a tree of band splits, or FFT statistics
-// when fftSize is not 0; no band data without splits). ExitOk, or an exit status with `error` set
-// (ExitUsage when a split lies beyond the file's Nyquist frequency).
-int analyseFile(const QString& fileName, const std::vector<double>& splits, unsigned int fftSize, bool progress,
-                Analysis& result, QString& error);
+// What an analysis pass measures besides the whole-file levels.
+struct AnalysisSettings {
+    std::vector<double> splits; // band splits (none: no band data)
+    unsigned int fftSize = 0;   // band levels from FFT statistics when not 0
+    bool segmentation = true;   // the step detector's regions
+    bool progress = true;
+};
+
+// One pass over a file: whole-file levels and, as the settings say, the
+// level of each band between the splits (a tree of band splits, or FFT
+// statistics) and the segmentation. ExitOk, or an exit status with `error`
+// set (ExitUsage when a split lies beyond the file's Nyquist frequency).
+int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analysis& result, QString& error);
 
 // How an output file is written.
 struct OutputSettings {

@@ -68,7 +68,11 @@ int runAnalyze(int argc, char** argv)
         return fail(QStringLiteral("--fft %1: expected a size from 64 to 65536").arg(args.value("fft")), ExitUsage);
 
     Analysis analysis;
-    const int code = analyseFile(in, freqs, static_cast<unsigned int>(fftSize), !args.has("quiet"), analysis, error);
+    AnalysisSettings settings;
+    settings.splits = freqs;
+    settings.fftSize = static_cast<unsigned int>(fftSize);
+    settings.progress = !args.has("quiet");
+    const int code = analyseFile(in, settings, analysis, error);
     if (code != ExitOk)
         return fail(error, code);
     const unsigned int rate = analysis.sampleRate;

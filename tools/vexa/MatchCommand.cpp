@@ -154,7 +154,12 @@ int runMatch(int argc, char** argv)
     // and a tree of crossover filters lets each band see a good part of its
     // neighbours' power (pink noise reads up to 8 dB off its curve there).
     Analysis analysis;
-    const int code = analyseFile(in, splits, kFftSize, output.progress, analysis, error);
+    AnalysisSettings settings;
+    settings.splits = splits;
+    settings.fftSize = kFftSize;
+    settings.segmentation = false; // not needed to compare spectra
+    settings.progress = output.progress;
+    const int code = analyseFile(in, settings, analysis, error);
     if (code != ExitOk)
         return fail(error, code);
     const std::vector<double> relative = analysis.file.getRelativeLevels();
