@@ -13,8 +13,9 @@
 // `error` set when the file cannot be read.
 bool levelEnvelope(const QString& fileName, double stepSeconds, std::vector<double>& levelsDb, QString& error);
 
-// The envelope over time, with the detector's regions shaded (noise grey,
-// tracks in alternating colours, numbered as the files are).
+// A level envelope (dB, one value per step) over time, with the detector's
+// regions shaded (noise grey, tracks in alternating colours, numbered as the
+// files are).
 QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, const RMSStepDetector& detector,
                      const std::vector<Track>& tracks, unsigned int sampleRate, const QString& title);
 

@@ -142,6 +142,7 @@ int runSplit(int argc, char** argv)
 
     unsigned int rate = 44100;
     RMSStepDetector* detector = nullptr;
+    LevelEnvelope envelope; // the gap finder's, for --plot
     if (args.has("load-regions")) {
         const QString name = args.value("load-regions");
         QFile file(name);
@@ -158,7 +159,7 @@ int runSplit(int argc, char** argv)
         if (rate == 0)
             rate = 44100;
     } else {
-        detector = detectTracks(in, settings, progress, error, rate);
+        detector = detectTracks(in, settings, progress, error, rate, args.has("plot") ? &envelope : nullptr);
         if (!detector)
             return fail(error);
     }
@@ -178,10 +179,15 @@ int runSplit(int argc, char** argv)
     if (args.has("plot")) {
         // Written before the track check, so that a run that finds nothing
         // still shows why.
-        constexpr double kStepSeconds = 0.05;
-        std::vector<double> levels;
-        if (!levelEnvelope(in, kStepSeconds, levels, error) ||
-            !writeText(args.value("plot"), splitPlot(levels, kStepSeconds, *detector, tracks, rate, QFileInfo(in).fileName()),
+        // The envelope is measured here only when the detection did not
+        // measure one (saved regions, the step detector).
+        if (envelope.levelsDb.empty()) {
+            envelope.stepSeconds = 0.05;
+            if (!levelEnvelope(in, envelope.stepSeconds, envelope.levelsDb, error))
+                return fail(error);
+        }
+        if (!writeText(args.value("plot"),
+                       splitPlot(envelope.levelsDb, envelope.stepSeconds, *detector, tracks, rate, QFileInfo(in).fileName()),
                        error))
             return fail(error);
     }

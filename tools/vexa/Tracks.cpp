@@ -70,10 +70,10 @@ QString formatSeconds(double seconds)
 }
 
 RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
-                              unsigned int& sampleRate)
+                              unsigned int& sampleRate, LevelEnvelope* envelope)
 {
     if (!s.stepDetector)
-        return findGapTracks(fileName, progress, error, sampleRate);
+        return findGapTracks(fileName, progress, error, sampleRate, envelope);
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
         return nullptr;
@@ -238,7 +238,8 @@ struct Span {
 
 } // namespace
 
-RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate)
+RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate,
+                               LevelEnvelope* envelope)
 {
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
@@ -266,6 +267,10 @@ RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& 
         for (long long j = std::max(0LL, k - 2); j <= std::min(hops - 1, k + 2); ++j, ++count)
             sum += e[static_cast<size_t>(j)];
         level[static_cast<size_t>(k)] = toDb(sum / std::max(count, 1));
+    }
+    if (envelope) {
+        envelope->stepSeconds = static_cast<double>(hop) / sampleRate;
+        envelope->levelsDb = level;
     }
     std::vector<double> sorted(level);
     std::sort(sorted.begin(), sorted.end());

@@ -43,12 +43,20 @@ struct SplitSettings {
 // a track that fades out ends where its dB-linear fade reaches 60 dB below
 // the track's level. The result is a detector holding those regions (tracks
 // and noise), for the per-track writer. Null with `error` set on failure.
-RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate);
+// With `envelope`, the level envelope it measured is handed out too (dB over
+// 50 ms, every 10 ms).
+struct LevelEnvelope {
+    double stepSeconds = 0.0;
+    std::vector<double> levelsDb;
+};
+RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate,
+                               LevelEnvelope* envelope = nullptr);
 
 // Runs the detection pass over a file and applies the edits. Null with
-// `error` set on failure. The caller releases the detector.
+// `error` set on failure. The caller releases the detector. `envelope` is
+// filled when the gap finder ran (left empty with the step detector).
 RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& settings, bool progress, QString& error,
-                              unsigned int& sampleRate);
+                              unsigned int& sampleRate, LevelEnvelope* envelope = nullptr);
 
 // Writes one file per track after the template (through a temporary folder
 // beside it: the files appear only when all of them are complete). Returns
