@@ -566,6 +566,19 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
     r = vexa({"match", pink, "--catalog", pink});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.startsWith("vexa: error: " + pink)) << qPrintable(r.err);
+
+    // Recordings that cannot be matched: digital silence, and a sample rate
+    // whose Nyquist frequency lies below the reference's bands.
+    const QString silent = dir.filePath("silent.wav");
+    writeWav(silent, std::vector<SoundTools::StereoFrame<double>>(44100, {0.0, 0.0}), 44100);
+    r = vexa({"match", silent, "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("digital silence")) << qPrintable(r.err);
+    const QString narrow = dir.filePath("narrow.wav");
+    writeWav(narrow, sine(16000, 1000, 0.5, 16000), 16000);
+    r = vexa({"match", narrow, "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("beyond the Nyquist frequency")) << qPrintable(r.err);
 }
 
 // Playback through the audio server the test suite starts (PULSE_SERVER):

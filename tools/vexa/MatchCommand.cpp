@@ -159,9 +159,12 @@ int runMatch(int argc, char** argv)
     settings.fftSize = kFftSize;
     settings.segmentation = false; // not needed to compare spectra
     settings.progress = output.progress;
-    const int code = analyseFile(in, settings, analysis, error);
-    if (code != ExitOk)
-        return fail(error, code);
+    // A file too narrow for the reference's bands cannot be matched with
+    // it: a failed run, not a usage error.
+    if (analyseFile(in, settings, analysis, error) != ExitOk)
+        return fail(error);
+    if (analysis.peak.left <= -100.0 && analysis.peak.right <= -100.0)
+        return fail(QStringLiteral("%1 is digital silence: it has no spectrum to match").arg(in));
     const std::vector<double> relative = analysis.file.getRelativeLevels();
 
     // Nearest: of the references made for these bands, the closest curve.
