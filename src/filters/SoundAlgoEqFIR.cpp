@@ -172,29 +172,9 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& ctx, SoundAlgo
         return SoundTools::StatusError;
     }
 
-    using SoundTools::detail::BandLayout;
-    BandLayout bands;
-    const double w = mStopWeight;
-    switch (mType) {
-    case SoundTools::LowPass:
-        bands.add(0.0, mF1n, 1.0, 1.0);
-        bands.add(mF1n + mTw, 0.5, 0.0, w);
-        break;
-    case SoundTools::BandPass:
-        bands.add(0.0, mF1n - mTw, 0.0, w);
-        bands.add(mF1n, mF2n, 1.0, 1.0);
-        bands.add(mF2n + mTw, 0.5, 0.0, w);
-        break;
-    case SoundTools::BandStop:
-        bands.add(0.0, mF1n, 1.0, 1.0);
-        bands.add(mF1n + mTw, mF2n - mTw, 0.0, w);
-        bands.add(mF2n, 0.5, 1.0, 1.0);
-        break;
-    default: // HighPass
-        bands.add(0.0, mF1n - mTw, 0.0, w);
-        bands.add(mF1n, 0.5, 1.0, 1.0);
-        break;
-    }
+    // Types were checked above: every one left has a band layout.
+    SoundTools::detail::BandLayout bands;
+    SoundTools::detail::bandsForFilter(mType, mF1n, mF2n, mTw, mStopWeight, bands);
     // Edges beyond the Nyquist frequency are brought back to it and bands
     // left without width dropped; what remains must not overlap.
     if (!SoundTools::detail::tidyBands(bands)) {

@@ -69,28 +69,8 @@ bool SoundAlgoFFTFilter::FillFilter()
     if ((mType == SoundTools::HighPass || mType == SoundTools::BandStop) && taps % 2 == 0)
         --taps;
 
-    using SoundTools::detail::BandLayout;
-    BandLayout bands;
-    switch (mType) {
-    case SoundTools::LowPass:
-        bands.add(0.0, f1, 1.0, 1.0);
-        bands.add(f1 + kTransition, 0.5, 0.0, stopWeight);
-        break;
-    case SoundTools::BandPass:
-        bands.add(0.0, f1 - kTransition, 0.0, stopWeight);
-        bands.add(f1, f2, 1.0, 1.0);
-        bands.add(f2 + kTransition, 0.5, 0.0, stopWeight);
-        break;
-    case SoundTools::BandStop:
-        bands.add(0.0, f1, 1.0, 1.0);
-        bands.add(f1 + kTransition, f2 - kTransition, 0.0, stopWeight);
-        bands.add(f2, 0.5, 1.0, 1.0);
-        break;
-    case SoundTools::HighPass:
-        bands.add(0.0, f1 - kTransition, 0.0, stopWeight);
-        bands.add(f1, 0.5, 1.0, 1.0);
-        break;
-    default:
+    SoundTools::detail::BandLayout bands;
+    if (!SoundTools::detail::bandsForFilter(mType, f1, f2, kTransition, stopWeight, bands)) {
         QMessageLogger().critical("Unsupported FFT Eq mode :%d", static_cast<int>(mType));
         return false;
     }
@@ -120,29 +100,16 @@ bool SoundAlgoFFTFilter::FillFilter()
 
 SoundTools::Status SoundAlgoFFTFilter::process()
 {
-    if (mInBuffers.empty() || mOutBuffers.empty() || mResponse.empty())
+    if (mResponse.empty())
         return SoundTools::StatusError;
-    SoundBuffer& in = *mInBuffers[0];
-    SoundBuffer& out = *mOutBuffers[0];
-    const unsigned int frames = getOutFrameNb();
-    const unsigned int channels = in.getChannelNum();
-    const unsigned int bins = getFFTSampleSize();
     const double* h = mResponse.data();
-    for (unsigned int k = 0; k < frames; ++k) {
-        const double* src = in.getFrame(getInOrigin() + static_cast<int>(k));
-        double* dst = out.getFrame(getOutOrigin() + static_cast<int>(k));
-        if (!src || !dst)
-            return SoundTools::StatusError;
-        for (unsigned int c = 0; c < channels; ++c) {
-            const double* x = src + 2 * static_cast<size_t>(c) * bins;
-            double* y = dst + 2 * static_cast<size_t>(c) * bins;
-            for (unsigned int b = 0; b < bins; ++b) {
-                const double hr = h[2 * b], hi = h[2 * b + 1];
-                const double xr = x[2 * b], xi = x[2 * b + 1];
-                y[2 * b] = hr * xr - hi * xi;
-                y[2 * b + 1] = hi * xr + hr * xi;
-            }
+    const unsigned int bins = getFFTSampleSize();
+    return forEachSpectrum([h, bins](const double* x, double* y) {
+        for (unsigned int b = 0; b < bins; ++b) {
+            const double hr = h[2 * b], hi = h[2 * b + 1];
+            const double xr = x[2 * b], xi = x[2 * b + 1];
+            y[2 * b] = hr * xr - hi * xi;
+            y[2 * b + 1] = hi * xr + hr * xi;
         }
-    }
-    return SoundTools::StatusOk;
+    });
 }

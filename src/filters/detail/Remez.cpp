@@ -362,6 +362,32 @@ RemezResult remezDesign(double* taps, int tapCount, int bandCount, const double*
     return result;
 }
 
+bool bandsForFilter(FilterType type, double f1, double f2, double transition, double stopWeight, BandLayout& layout)
+{
+    switch (type) {
+    case LowPass:
+        layout.add(0.0, f1, 1.0, 1.0);
+        layout.add(f1 + transition, 0.5, 0.0, stopWeight);
+        return true;
+    case BandPass:
+        layout.add(0.0, f1 - transition, 0.0, stopWeight);
+        layout.add(f1, f2, 1.0, 1.0);
+        layout.add(f2 + transition, 0.5, 0.0, stopWeight);
+        return true;
+    case BandStop:
+        layout.add(0.0, f1, 1.0, 1.0);
+        layout.add(f1 + transition, f2 - transition, 0.0, stopWeight);
+        layout.add(f2, 0.5, 1.0, 1.0);
+        return true;
+    case HighPass:
+        layout.add(0.0, f1 - transition, 0.0, stopWeight);
+        layout.add(f1, 0.5, 1.0, 1.0);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool tidyBands(BandLayout& layout)
 {
     BandLayout tidy;

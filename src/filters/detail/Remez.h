@@ -9,6 +9,8 @@
 #ifndef VEXA_FILTERS_DETAIL_REMEZ_H
 #define VEXA_FILTERS_DETAIL_REMEZ_H
 
+#include "SoundTools.h"
+
 #include <vector>
 
 namespace SoundTools {
@@ -47,6 +49,12 @@ struct BandLayout {
     }
     int bandCount() const { return static_cast<int>(desired.size()); }
 };
+
+// The bands of a low, high, band pass or band stop design with edges f1 and
+// f2 (normalised frequencies), a transition of the given width on the stop
+// side of each edge, and stop bands weighted by stopWeight (pass bands 1).
+// False for any other filter type.
+bool bandsForFilter(FilterType type, double f1, double f2, double transition, double stopWeight, BandLayout& layout);
 
 // Brings the band edges into [0, 0.5] and drops the bands left without
 // width (a stop band pushed beyond the Nyquist frequency, a middle band whose
