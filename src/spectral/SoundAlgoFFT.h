@@ -64,6 +64,13 @@ protected:
     void updateOutput(unsigned int consumed) override;
     int getOutOrigin() const override { return mOrigin; }
 
+    // Calls f(x, y) for the spectrum of every channel of every frame of the
+    // block: x the input's N/2 + 1 bins (real and imaginary parts
+    // interleaved), y the output's at the same place. StatusError when a
+    // buffer or frame is missing.
+    template <class F>
+    SoundTools::Status forEachSpectrum(F f);
+
     int getOrigin() const { return mOrigin; }
     void updateOrigin() { mOrigin = getInOrigin(); }
     // Takes the block's time geometry from the upstream node.
@@ -81,5 +88,26 @@ protected:
     int mFrameStart = 0;
     unsigned int mTimeFrames = 0;
 };
+
+template <class F>
+SoundTools::Status SoundAlgoFFT::forEachSpectrum(F f)
+{
+    if (mInBuffers.empty() || mOutBuffers.empty())
+        return SoundTools::StatusError;
+    SoundBuffer& in = *mInBuffers[0];
+    SoundBuffer& out = *mOutBuffers[0];
+    const unsigned int frames = getOutFrameNb();
+    const size_t channels = in.getChannelNum();
+    const size_t bins = getFFTSampleSize();
+    for (unsigned int k = 0; k < frames; ++k) {
+        const double* src = in.getFrame(getInOrigin() + static_cast<int>(k));
+        double* dst = out.getFrame(getOutOrigin() + static_cast<int>(k));
+        if (!src || !dst)
+            return SoundTools::StatusError;
+        for (size_t c = 0; c < channels; ++c)
+            f(src + 2 * c * bins, dst + 2 * c * bins);
+    }
+    return SoundTools::StatusOk;
+}
 
 #endif

@@ -30,33 +30,20 @@ SoundTools::Status SoundAlgoFFTStats::onInitInputBuffer()
 
 SoundTools::Status SoundAlgoFFTStats::process()
 {
-    if (mInBuffers.empty() || mOutBuffers.empty())
-        return SoundTools::StatusError;
-    SoundBuffer& in = *mInBuffers[0];
-    SoundBuffer& out = *mOutBuffers[0];
-    const unsigned int frames = getOutFrameNb();
-    const unsigned int channels = in.getChannelNum();
     const unsigned int bins = getFFTSampleSize();
     if (mStats.size() < bins)
         mStats.resize(bins, 0.0);
     const double scale = 1.0 / mSize;
-    for (unsigned int k = 0; k < frames; ++k) {
-        const double* src = in.getFrame(getInOrigin() + static_cast<int>(k));
-        double* dst = out.getFrame(getOutOrigin() + static_cast<int>(k));
-        if (!src || !dst)
-            return SoundTools::StatusError;
-        std::memcpy(dst, src, 2 * static_cast<size_t>(channels) * bins * sizeof(double));
-        for (unsigned int c = 0; c < channels; ++c) {
-            const double* x = src + 2 * static_cast<size_t>(c) * bins;
-            for (unsigned int j = 0; j < bins; ++j) {
-                const double re = x[2 * j] * scale;
-                const double im = x[2 * j + 1] * scale;
-                mStats[j] += re * re + im * im;
-            }
-            mCount += 1.0;
+    // The spectra pass through unchanged; their power is summed per bin.
+    return forEachSpectrum([this, bins, scale](const double* x, double* y) {
+        std::memcpy(y, x, 2 * static_cast<size_t>(bins) * sizeof(double));
+        for (unsigned int j = 0; j < bins; ++j) {
+            const double re = x[2 * j] * scale;
+            const double im = x[2 * j + 1] * scale;
+            mStats[j] += re * re + im * im;
         }
-    }
-    return SoundTools::StatusOk;
+        mCount += 1.0;
+    });
 }
 
 void SoundAlgoFFTStats::endProcess(int status, unsigned int frameNbProcessed)
