@@ -34,6 +34,19 @@ QString escaped(const QString& text)
     return text.toHtmlEscaped();
 }
 
+// The opening of a picture: the SVG element, a white page and the title.
+QString svgStart(const QString& title)
+{
+    return QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
+                          "font-family=\"sans-serif\" font-size=\"12\">\n"
+                          "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+                          "<text x=\"%3\" y=\"22\" font-size=\"14\">%4</text>\n")
+        .arg(kWidth)
+        .arg(kHeight)
+        .arg(kLeft)
+        .arg(escaped(title));
+}
+
 // The RMS level in dB of the louder channel over consecutive steps.
 class LevelNode : public SoundAlgo {
 public:
@@ -99,13 +112,7 @@ QByteArray splitPlot(const std::vector<double>& levelsDb, double stepSeconds, co
                      const std::vector<Track>& tracks, unsigned int sampleRate, const QString& title)
 {
     const double total = static_cast<double>(levelsDb.size()) * stepSeconds;
-    QString svg;
-    svg += QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
-                          "font-family=\"sans-serif\" font-size=\"12\">\n")
-               .arg(kWidth)
-               .arg(kHeight);
-    svg += QStringLiteral("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
-    svg += QStringLiteral("<text x=\"%1\" y=\"22\" font-size=\"14\">%2</text>\n").arg(kLeft).arg(escaped(title));
+    QString svg = svgStart(title);
 
     // Regions: noise grey, the rest light; tracks shaded and numbered.
     const double plotTop = kTop;
@@ -203,13 +210,7 @@ QByteArray bandPlot(const std::vector<double>& crossovers, const std::vector<dou
     };
     const auto y = [&](double db) { return kTop + plotHeight * std::min(1.0, std::max(0.0, db / floorDb)); };
 
-    QString svg;
-    svg += QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
-                          "font-family=\"sans-serif\" font-size=\"12\">\n")
-               .arg(kWidth)
-               .arg(kHeight);
-    svg += QStringLiteral("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
-    svg += QStringLiteral("<text x=\"%1\" y=\"22\" font-size=\"14\">%2</text>\n").arg(kLeft).arg(escaped(title));
+    QString svg = svgStart(title);
     for (double db = 0.0; db >= floorDb; db -= 10.0) {
         svg += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" stroke=\"#999\" stroke-width=\"0.5\"/>\n")
                    .arg(num(kLeft), num(kWidth - kRight), num(y(db)));
