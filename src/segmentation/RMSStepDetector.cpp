@@ -222,9 +222,9 @@ SoundTools::Status RMSStepDetector::process()
     // Positions up to lastPos were analysed with the previous block (the
     // look-ahead repeated at the head of this one): they are only output.
     const int first = std::min(outFrames, std::max(0, lastPos + 1 - inOrigin));
-    for (int i = 0; out && i < first; ++i)
-        outputFrame(i, regionL, regionR, count);
-    if (first == outFrames) {
+    // The state carried to the next block; in real-time mode the regions
+    // closed so far are published.
+    const auto finish = [&]() {
         mSumL = regionL / windowFrames;
         mSumR = regionR / windowFrames;
         mCount = count;
@@ -232,7 +232,11 @@ SoundTools::Status RMSStepDetector::process()
         if (mRealTimeMode)
             flush(false);
         return SoundTools::StatusOk;
-    }
+    };
+    for (int i = 0; out && i < first; ++i)
+        outputFrame(i, regionL, regionR, count);
+    if (first == outFrames)
+        return finish();
 
     // The window at the first analysed frame, summed afresh.
     double sumL = 0.0;
@@ -324,14 +328,7 @@ SoundTools::Status RMSStepDetector::process()
         if (out)
             outputFrame(i, regionL, regionR, count);
     }
-    mSumL = regionL / windowFrames;
-    mSumR = regionR / windowFrames;
-    mCount = count;
-    mLastPos = lastPos;
-
-    if (mRealTimeMode)
-        flush(false);
-    return SoundTools::StatusOk;
+    return finish();
 }
 
 int RMSStepDetector::pushRegion(bool /*final*/)
