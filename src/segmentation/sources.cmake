@@ -1,3 +1,4 @@
 set(VEXA_SEGMENTATION_CLASSES
   SoundRMSSlopeDetector
-  RMSStepDetector)
+  RMSStepDetector
+  SoundTrackFinder)

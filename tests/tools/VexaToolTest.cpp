@@ -290,15 +290,22 @@ TEST(VexaTool, SplitWritesOneFilePerTrack)
     ASSERT_TRUE(cue.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(cue.readAll()).contains("TRACK 03 AUDIO\n    TITLE \"Track 3\"\n    INDEX 01 01:30:00"));
 
-    // Nothing at all above the minimum length: said clearly, nothing written.
-    r = vexa({"split", in, dir.filePath("out/u.wav"), "--load-regions", saved, "--min-track", "60", "--quiet"});
+    // Tracks shorter than the minimum join their neighbours, and the tool
+    // says so; a single track shorter than the minimum is refused. The
+    // output folder is created.
+    r = vexa({"split", in, dir.filePath("new/u.wav"), "--load-regions", saved, "--min-track", "60", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.err.count("joined to the one"), 2) << qPrintable(r.err);
+    EXPECT_EQ(readWav(dir.filePath("new/001-u.wav")).size(), 130u * rate);
+    EXPECT_FALSE(QFile::exists(dir.filePath("new/002-u.wav")));
+    r = vexa({"split", in, dir.filePath("out/u.wav"), "--load-regions", saved, "--min-track", "200", "--quiet"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains("no track")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("shorter than --min-track 200 s; nothing written")) << qPrintable(r.err);
     EXPECT_FALSE(QFile::exists(dir.filePath("out/001-u.wav")));
 }
 
 // The default split finds tracks separated by low-level noise, and ends a
-// fading track where its fade would reach 60 dB below the track.
+// fading track where its fade meets the noise floor.
 TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
 {
     QTemporaryDir dir;
@@ -319,6 +326,7 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
     gap(1.5);
     for (const Piece& piece : pieces) {
         const double start = static_cast<double>(side.size()) / rate;
+        double end = start; // where the music falls to the floor's level
         const int frames = static_cast<int>(piece.seconds * rate);
         for (int i = 0; i < frames; ++i) {
             double db = piece.db + 3.0 * std::sin(2 * M_PI * 0.3 * i / rate); // a level that moves
@@ -327,8 +335,10 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
                 db -= 60.0 * (1.0 - toEnd / piece.fade);
             const double v = std::pow(10.0, db / 20.0) * std::sqrt(2.0) * std::sin(2 * M_PI * 330 * i / rate);
             side.push_back({v, 0.9 * v});
+            if (db >= -60.0)
+                end = start + static_cast<double>(i + 1) / rate;
         }
-        truth.emplace_back(start, start + piece.seconds);
+        truth.emplace_back(start, end);
         gap(3.0);
     }
     const QString in = dir.filePath("side.wav");

@@ -60,20 +60,18 @@ int runDemo(int argc, char** argv)
         return fail(error);
 
     SplitSettings settings;
-    // A shortened side has shorter tracks.
-    settings.minTrackSeconds = std::min(30.0, total / 12.0);
     unsigned int sampleRate = rate;
     RMSStepDetector* detector = detectTracks(side, settings, progress, error, sampleRate);
     if (!detector)
         return fail(error);
     std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> owner(detector, [](RMSStepDetector* d) { d->release(); });
-    const std::vector<Track> found = tracksOf(*detector, sampleRate, settings.minTrackSeconds);
+    const std::vector<Track> found = tracksOf(*detector, sampleRate, 0.0);
 
     SoundIDTag tags;
     tags.artist = "vexa";
     tags.album = "vexa demonstration side";
     QStringList written;
-    const int files = writeTracks(side, dir.filePath(QStringLiteral("track.flac")), detector, settings, 192,
+    const int files = writeTracks(side, dir.filePath(QStringLiteral("track.flac")), detector, 192,
                                   SoundTools::PCM16, progress, &tags, written, error);
     if (files < 0)
         return fail(error);

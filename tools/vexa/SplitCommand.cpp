@@ -23,6 +23,8 @@
 namespace {
 
 const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
+    {"min-gap", "SECONDS", "shortest gap between tracks (default 0.8; shorter pauses stay in the track)"},
+    {"depth", "DB", "how far music rises above the noise floor at least (default 15)"},
     {"step-detector", nullptr, "find the tracks with the step detector and its region edits below"},
     {"threshold", "DB", "detection noise threshold, relative to the loudest region (default -40)"},
     {"window", "SECONDS", "length of the level-measuring window (default 0.2)"},
@@ -30,7 +32,7 @@ const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"estimate-noise", "SECONDS", "estimate the noise level from the quietest SECONDS per 5 minutes"},
     {"split-quiet", "SECONDS", "split long tracks at quiet passages (noise estimated per track)"},
     {"merge", nullptr, "merge neighbouring regions of the same kind"},
-    {"min-track", "SECONDS", "tracks shorter than this are not written (default 30)"},
+    {"min-track", "SECONDS", "tracks shorter than this join their neighbour (default: every track stands)"},
     {"dry-run", nullptr, "print the tracks found and write nothing"},
     {"regions", "FILE.json", "save the regions"},
     {"load-regions", "FILE.json", "use saved regions instead of detecting"},
@@ -80,7 +82,13 @@ int runSplit(int argc, char** argv)
         argc, argv, "split", kOptions, "vexa split IN TEMPLATE [options]",
         "Finds the tracks of a recording (a record side, a tape, a live set) and writes one file per track,\n"
         "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
-        "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format.",
+        "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format;\n"
+        "the folder is created when needed.\n"
+        "Tracks are the music between gaps of at least --min-gap seconds of silence or of noise near the\n"
+        "recording's noise floor; a pause or a quiet passage that stays above the floor keeps its track\n"
+        "whole, and a fade-out ends where it meets the floor. Every stretch of music is a track, however\n"
+        "short, unless --min-track asks otherwise. Exit status: 0 tracks found (and written), 1 no track\n"
+        "found or a file could not be read or written, 2 bad usage.",
         "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
         "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n"
         "  vexa split side_a.wav --dry-run --plot side_a.svg\n",
@@ -132,6 +140,14 @@ int runSplit(int argc, char** argv)
             settings.splitSeconds = v;
         } else if (name == QLatin1String("merge")) {
             settings.merge = true;
+        } else if (name == QLatin1String("min-gap")) {
+            if (!numeric || v < 0.1 || v > 60)
+                return bad("expected a time in seconds (0.1 to 60)");
+            settings.finder.minGapSeconds = v;
+        } else if (name == QLatin1String("depth")) {
+            if (!numeric || v < 6 || v > 80)
+                return bad("expected a level difference in dB (6 to 80)");
+            settings.finder.minDepthDb = v;
         } else if (name == QLatin1String("min-track")) {
             if (!numeric || v < 0)
                 return bad("expected a time in seconds");
@@ -142,7 +158,7 @@ int runSplit(int argc, char** argv)
 
     unsigned int rate = 44100;
     RMSStepDetector* detector = nullptr;
-    LevelEnvelope envelope; // the gap finder's, for --plot
+    Detection detection; // the track finder's envelope and gaps
     if (args.has("load-regions")) {
         const QString name = args.value("load-regions");
         QFile file(name);
@@ -159,13 +175,20 @@ int runSplit(int argc, char** argv)
         if (rate == 0)
             rate = 44100;
     } else {
-        detector = detectTracks(in, settings, progress, error, rate, args.has("plot") ? &envelope : nullptr);
+        detector = detectTracks(in, settings, progress, error, rate, &detection);
         if (!detector)
             return fail(error);
     }
+    QStringList joined;
+    if (settings.minTrackSeconds > 0)
+        detector = joinShortTracks(detector, settings.minTrackSeconds, rate, joined);
     std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> owner(detector, [](RMSStepDetector* d) { d->release(); });
 
-    const std::vector<Track> tracks = tracksOf(*detector, rate, settings.minTrackSeconds);
+    const std::vector<Track> tracks = tracksOf(*detector, rate, 0.0);
+    if (!detection.finding.isEmpty())
+        std::fprintf(stderr, "vexa: %s\n", qUtf8Printable(detection.finding));
+    for (const QString& j : joined)
+        std::fprintf(stderr, "vexa: %s (--min-track %g)\n", qUtf8Printable(j), settings.minTrackSeconds);
     if (args.has("regions")) {
         QJsonObject o;
         detector->writeToJSon(o);
@@ -181,6 +204,7 @@ int runSplit(int argc, char** argv)
         // still shows why.
         // The envelope is measured here only when the detection did not
         // measure one (saved regions, the step detector).
+        LevelEnvelope& envelope = detection.envelope;
         if (envelope.levelsDb.empty()) {
             envelope.stepSeconds = 0.05;
             if (!levelEnvelope(in, envelope.stepSeconds, envelope.levelsDb, error))
@@ -193,6 +217,14 @@ int runSplit(int argc, char** argv)
     }
 
     const bool json = args.has("json");
+    // The gap that opens a track, when the finder measured it.
+    const auto gapBefore = [&](const Track& t) -> const SoundTrackFinder::Gap* {
+        for (const SoundTrackFinder::Gap& g : detection.gaps) {
+            if (g.begin + g.frames == t.begin && g.frames > 0)
+                return &g;
+        }
+        return nullptr;
+    };
     QJsonArray list;
     for (const Track& t : tracks) {
         QJsonObject o;
@@ -201,26 +233,47 @@ int runSplit(int argc, char** argv)
         o.insert("end_s", static_cast<double>(t.begin + t.frames) / rate);
         o.insert("length_s", static_cast<double>(t.frames) / rate);
         o.insert("level_db", std::round(t.levelDb * 100.0) / 100.0);
+        const SoundTrackFinder::Gap* gap = gapBefore(t);
+        QString sure;
+        if (gap) {
+            o.insert("gap_before_s", static_cast<double>(gap->frames) / rate);
+            o.insert("gap_depth_db", std::round(gap->depthDb * 10.0) / 10.0);
+            o.insert("gap_silent", gap->silent);
+            sure = QStringLiteral("  after %1 s of %2, %3 dB below the music")
+                       .arg(static_cast<double>(gap->frames) / rate, 0, 'f', 1)
+                       .arg(gap->silent ? QStringLiteral("silence") : QStringLiteral("noise"))
+                       .arg(gap->depthDb, 0, 'f', 0);
+        }
         list.append(o);
         if (!json) {
-            std::printf("track %2d  start %s  length %s  level %6.1f dB\n", t.number,
+            std::printf("track %2d  start %s  length %s  level %6.1f dB%s\n", t.number,
                         qUtf8Printable(formatSeconds(static_cast<double>(t.begin) / rate)),
-                        qUtf8Printable(formatSeconds(static_cast<double>(t.frames) / rate)), t.levelDb);
+                        qUtf8Printable(formatSeconds(static_cast<double>(t.frames) / rate)), t.levelDb,
+                        qUtf8Printable(sure));
         }
     }
+    QJsonArray joinedList;
+    for (const QString& j : joined)
+        joinedList.append(j);
     if (tracks.empty()) {
         if (json)
             std::printf("%s", QJsonDocument(QJsonObject{{"tracks", list}}).toJson().constData());
-        return fail(QStringLiteral("no track of at least %1 s found in %2; try --threshold, --estimate-noise or --min-track")
-                        .arg(settings.minTrackSeconds)
-                        .arg(in));
+        return fail(QStringLiteral("no track found in %1").arg(in));
+    }
+    if (tracks.size() == 1 && tracks.front().frames < settings.minTrackSeconds * rate) {
+        if (json)
+            std::printf("%s", QJsonDocument(QJsonObject{{"tracks", QJsonArray()}}).toJson().constData());
+        return fail(QStringLiteral("%1 : its only track (%2 s) is shorter than --min-track %3 s; nothing written")
+                        .arg(in)
+                        .arg(static_cast<double>(tracks.front().frames) / rate, 0, 'f', 1)
+                        .arg(settings.minTrackSeconds));
     }
 
     QStringList written;
     if (!args.has("dry-run")) {
         SoundIDTag tags;
         applyTagOptions(args, tags);
-        const int files = writeTracks(in, nameTemplate, detector, settings, output.bitrate, output.format,
+        const int files = writeTracks(in, nameTemplate, detector, output.bitrate, output.format,
                                       progress, &tags, written, error);
         if (files < 0) {
             // The tracks finished before a failure stay, and are listed.
@@ -234,7 +287,7 @@ int runSplit(int argc, char** argv)
         QJsonArray files;
         for (const QString& f : written)
             files.append(f);
-        std::printf("%s", QJsonDocument(QJsonObject{{"tracks", list}, {"files", files}}).toJson().constData());
+        std::printf("%s", QJsonDocument(QJsonObject{{"tracks", list}, {"files", files}, {"joined", joinedList}}).toJson().constData());
     } else if (!written.isEmpty()) {
         for (const QString& f : written)
             std::printf("wrote %s\n", qUtf8Printable(f));

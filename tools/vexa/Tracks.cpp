@@ -69,36 +69,7 @@ QString formatSeconds(double seconds)
     return QString::fromStdString(SoundReader::formatLength(seconds));
 }
 
-RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
-                              unsigned int& sampleRate, LevelEnvelope* envelope)
-{
-    if (!s.stepDetector)
-        return findGapTracks(fileName, progress, error, sampleRate, envelope);
-    std::unique_ptr<SoundReader> reader = openReader(fileName, error);
-    if (!reader)
-        return nullptr;
-    sampleRate = reader->getSampleRate();
-    auto* detector = new RMSStepDetector(s.thresholdDb, s.windowSeconds, 1.0, RMSStepDetector::NoOutput);
-    Progress bar(QStringLiteral("detect %1").arg(QFileInfo(fileName).fileName()), sampleRate, progress);
-    bar.follow(detector);
-    if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk) {
-        error = QStringLiteral("detection on %1 failed: %2").arg(fileName, libraryError());
-        detector->release();
-        return nullptr;
-    }
-    bar.finish();
-    if (s.hasNoise)
-        detector->applyNoise(s.noiseDb);
-    if (s.estimateSeconds > 0)
-        detector->applyNoise(detector->estimateNoise(s.estimateSeconds, -s.thresholdDb));
-    if (s.splitSeconds > 0)
-        detector->split(s.splitSeconds, s.minTrackSeconds, -s.thresholdDb);
-    if (s.merge)
-        detector->mergeRegions();
-    return detector;
-}
-
-int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector, const SplitSettings& s,
+int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
                 QStringList& written, QString& error)
 {
@@ -108,8 +79,8 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
 
     const QFileInfo target(nameTemplate);
     QDir targetDir = target.dir();
-    if (!targetDir.exists()) {
-        error = QStringLiteral("%1 : no such directory").arg(targetDir.path());
+    if (!targetDir.exists() && !QDir().mkpath(targetDir.path())) {
+        error = QStringLiteral("%1 : cannot create the folder").arg(targetDir.path());
         return -1;
     }
     QTemporaryDir work(targetDir.filePath(QStringLiteral(".vexa-split-XXXXXX")));
@@ -135,7 +106,7 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
     QStringList finished;
     QString failedTrack;
     {
-        SoundWriterMultiFile writer(detector, s.minTrackSeconds, reader->getSampleRate(), 2, bitrate, format);
+        SoundWriterMultiFile writer(detector, 0.0, reader->getSampleRate(), 2, bitrate, format);
         if (writer.open(QDir(work.path()).filePath(target.fileName())) != SoundTools::StatusOk) {
             error = libraryError();
             return -1;
@@ -188,204 +159,135 @@ void applyTagOptions(const ParsedArgs& args, SoundIDTag& tags)
     }
 }
 
+
 namespace {
 
-// Collects the mean square of both channels over consecutive 10 ms hops.
-class EnvelopeNode : public SoundAlgo {
-public:
-    explicit EnvelopeNode(unsigned int hopFrames) : mHop(hopFrames) {}
-
-    SoundTools::Status process() override
-    {
-        const unsigned int n = getOutFrameNb();
-        const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(getInOrigin());
-        for (unsigned int i = 0; i < n; ++i) {
-            mSum += 0.5 * (in[i].left * in[i].left + in[i].right * in[i].right);
-            if (++mCount == mHop) {
-                envelope.push_back(mSum / mHop);
-                mSum = 0.0;
-                mCount = 0;
-            }
-        }
-        return SoundTools::StatusOk;
+// Why the finder found no track, or only one, in words.
+QString findingOf(const SoundTrackFinder& finder, const QString& fileName)
+{
+    const SoundTrackFinder::Settings& s = finder.settings();
+    switch (finder.outcome()) {
+    case SoundTrackFinder::Outcome::Silence:
+        return QStringLiteral("%1 : no sound: the file holds only silence (below %2 dBFS)").arg(fileName).arg(s.silenceDb);
+    case SoundTrackFinder::Outcome::NoiseOnly:
+        if (finder.hasFloor())
+            return QStringLiteral("%1 : no music found: nothing rises %2 dB above the noise floor at %3 dBFS")
+                .arg(fileName).arg(s.minDepthDb).arg(finder.floorDb(), 0, 'f', 1);
+        return QStringLiteral("%1 : no music found: the level stays steady throughout (noise or a steady tone)").arg(fileName);
+    case SoundTrackFinder::Outcome::Tracks:
+        if (finder.tracks().size() != 1)
+            return QString();
+        if (finder.hasFloor())
+            return QStringLiteral("found 1 track: no gap of at least %1 s within %2 dB of the noise floor (%3 dBFS) or of silence")
+                .arg(s.minGapSeconds).arg(s.floorMarginDb).arg(finder.floorDb(), 0, 'f', 1);
+        return QStringLiteral("found 1 track: no gap of at least %1 s of silence (below %2 dBFS), and no noise floor to tell gaps by")
+            .arg(s.minGapSeconds).arg(s.silenceDb);
+    case SoundTrackFinder::Outcome::None:
+        break;
     }
-
-    std::vector<double> envelope;
-
-private:
-    unsigned int mHop;
-    double mSum = 0.0;
-    unsigned int mCount = 0;
-};
-
-double toDb(double meanSquare)
-{
-    return 10.0 * std::log10(meanSquare + 1e-20);
+    return QString();
 }
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return -200.0;
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-}
-
-struct Span {
-    long long begin; // hops
-    long long end;   // hops, exclusive
-};
 
 } // namespace
 
-RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate,
-                               LevelEnvelope* envelope)
+RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
+                              unsigned int& sampleRate, Detection* detection)
 {
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
         return nullptr;
     sampleRate = reader->getSampleRate();
-    const unsigned int hop = std::max(1u, static_cast<unsigned int>(std::lround(sampleRate * 0.01)));
-    auto* node = new EnvelopeNode(hop);
-    std::unique_ptr<EnvelopeNode, void (*)(EnvelopeNode*)> nodeOwner(node, [](EnvelopeNode* e) { e->release(); });
-    {
-        Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), sampleRate, progress);
-        bar.follow(node);
-        if (node->processAll(*reader, nullptr) != SoundTools::StatusOk) {
-            error = QStringLiteral("analysis of %1 failed: %2").arg(fileName, libraryError());
-            return nullptr;
-        }
-    }
-    const std::vector<double>& e = node->envelope;
-    const long long hops = static_cast<long long>(e.size());
-
-    // Level in dB over 50 ms, centred on each hop.
-    std::vector<double> level(e.size());
-    for (long long k = 0; k < hops; ++k) {
-        double sum = 0.0;
-        int count = 0;
-        for (long long j = std::max(0LL, k - 2); j <= std::min(hops - 1, k + 2); ++j, ++count)
-            sum += e[static_cast<size_t>(j)];
-        level[static_cast<size_t>(k)] = toDb(sum / std::max(count, 1));
-    }
-    if (envelope) {
-        envelope->stepSeconds = static_cast<double>(hop) / sampleRate;
-        envelope->levelsDb = level;
-    }
-    std::vector<double> sorted(level);
-    std::sort(sorted.begin(), sorted.end());
-    const double floorDb = sorted.empty() ? -200.0 : sorted[sorted.size() / 200];
-    const double quiet = floorDb + 6.0;
-
-    // Quiet runs: gaps when long enough, lead-in and lead-out always.
-    std::vector<Span> gaps;
-    const long long minGap = 100; // 1 s of hops
-    for (long long k = 0; k < hops;) {
-        if (level[static_cast<size_t>(k)] >= quiet) {
-            ++k;
-            continue;
-        }
-        long long end = k;
-        while (end < hops && level[static_cast<size_t>(end)] < quiet)
-            ++end;
-        if (end - k >= minGap || k == 0 || end == hops)
-            gaps.push_back({k, end});
-        k = end;
-    }
-    // Tracks between the gaps; a gap that is not well below the music on
-    // both sides is a quiet passage, not a gap.
-    std::vector<Span> tracks;
-    long long start = gaps.empty() || gaps.front().begin > 0 ? 0 : gaps.front().end;
-    for (size_t g = 0; g <= gaps.size(); ++g) {
-        const long long end = g < gaps.size() ? gaps[g].begin : hops;
-        if (end <= start) {
-            if (g < gaps.size())
-                start = std::max(start, gaps[g].end);
-            continue;
-        }
-        tracks.push_back({start, end});
-        if (g < gaps.size())
-            start = gaps[g].end;
-    }
-    const auto trackLevel = [&](const Span& t) {
-        return median(std::vector<double>(level.begin() + t.begin, level.begin() + t.end));
-    };
-    std::vector<Span> merged;
-    for (const Span& t : tracks) {
-        if (!merged.empty()) {
-            const double gapLevel = median(std::vector<double>(level.begin() + merged.back().end, level.begin() + t.begin));
-            if (std::min(trackLevel(merged.back()), trackLevel(t)) - gapLevel < 20.0) {
-                merged.back().end = t.end;
-                continue;
+    const QString label = QStringLiteral("detect %1").arg(QFileInfo(fileName).fileName());
+    if (!s.stepDetector) {
+        auto* finder = new SoundTrackFinder(s.finder);
+        std::unique_ptr<SoundTrackFinder, void (*)(SoundTrackFinder*)> owner(finder, [](SoundTrackFinder* f) { f->release(); });
+        {
+            Progress bar(label, sampleRate, progress);
+            bar.follow(finder);
+            if (finder->processAll(*reader, nullptr) != SoundTools::StatusOk) {
+                error = QStringLiteral("detection on %1 failed: %2").arg(fileName, libraryError());
+                return nullptr;
             }
         }
-        merged.push_back(t);
+        const QString finding = findingOf(*finder, fileName);
+        if (detection) {
+            detection->envelope.stepSeconds = finder->hopSeconds();
+            detection->envelope.levelsDb.assign(finder->levelsDb().begin(), finder->levelsDb().end());
+            detection->gaps = finder->gaps();
+            detection->finding = finding;
+        }
+        RMSStepDetector* detector = finder->createStepDetector();
+        if (!detector)
+            error = finding.isEmpty() ? QStringLiteral("%1 : %2").arg(fileName, libraryError()) : finding;
+        return detector;
     }
+    auto* detector = new RMSStepDetector(s.thresholdDb, s.windowSeconds, 1.0, RMSStepDetector::NoOutput);
+    Progress bar(label, sampleRate, progress);
+    bar.follow(detector);
+    if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk) {
+        error = QStringLiteral("detection on %1 failed: %2").arg(fileName, libraryError());
+        detector->release();
+        return nullptr;
+    }
+    bar.finish();
+    if (s.hasNoise)
+        detector->applyNoise(s.noiseDb);
+    if (s.estimateSeconds > 0)
+        detector->applyNoise(detector->estimateNoise(s.estimateSeconds, -s.thresholdDb));
+    if (s.splitSeconds > 0)
+        detector->split(s.splitSeconds, s.minTrackSeconds, -s.thresholdDb);
+    if (s.merge)
+        detector->mergeRegions();
+    return detector;
+}
 
-    // Fade-outs. A fade is a straight line in dB from the track's level down
-    // to 60 dB below it; the noise hides its last part. The line is found
-    // from where the level (averaged over 1 s) last stood within 6 dB of the
-    // track's level and where it went quiet; the track then ends where the
-    // line reaches 60 dB below the track's level (at the next track's start
-    // at the latest). An end that goes quiet within a second is abrupt (the
-    // 1 s average itself ramps over half a second there) and is kept.
-    std::vector<double> smooth(level.size());
-    for (long long k = 0; k < hops; ++k) {
-        const long long from = std::max(0LL, k - 50);
-        const long long to = std::min(hops, k + 51);
-        double sum = 0.0;
-        for (long long j = from; j < to; ++j)
-            sum += level[static_cast<size_t>(j)];
-        smooth[static_cast<size_t>(k)] = sum / static_cast<double>(to - from);
+RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, unsigned int rate, QStringList& joined)
+{
+    std::vector<RMSStepDetector::Region> regions;
+    for (int i = 0; i < detector->size(false); ++i)
+        regions.push_back(detector->getRegion(i, false));
+    for (;;) {
+        const std::vector<Track> tracks = tracksOf(*detector, rate, 0.0);
+        if (tracks.size() < 2)
+            break;
+        // The shortest track below the minimum joins the neighbour across
+        // the shorter gap.
+        size_t shortest = tracks.size();
+        for (size_t t = 0; t < tracks.size(); ++t) {
+            if (tracks[t].frames < minSeconds * rate && (shortest == tracks.size() || tracks[t].frames < tracks[shortest].frames))
+                shortest = t;
+        }
+        if (shortest == tracks.size())
+            break;
+        const Track& me = tracks[shortest];
+        const long long gapBefore = shortest > 0 ? me.begin - (tracks[shortest - 1].begin + tracks[shortest - 1].frames) : -1;
+        const long long gapAfter = shortest + 1 < tracks.size() ? tracks[shortest + 1].begin - (me.begin + me.frames) : -1;
+        const bool toPrevious = gapAfter < 0 || (gapBefore >= 0 && gapBefore <= gapAfter);
+        const Track& other = tracks[toPrevious ? shortest - 1 : shortest + 1];
+        const long long from = toPrevious ? other.begin + other.frames : me.begin + me.frames;
+        const long long to = toPrevious ? me.begin : other.begin;
+        for (RMSStepDetector::Region& r : regions) {
+            if (r.BeginSample >= from && r.BeginSample < to)
+                r.IsNoise = false;
+        }
+        joined << QStringLiteral("the track at %1 (%2 s) joined to the one %3")
+                      .arg(formatSeconds(static_cast<double>(me.begin) / rate))
+                      .arg(static_cast<double>(me.frames) / rate, 0, 'f', 1)
+                      .arg(toPrevious ? QStringLiteral("before") : QStringLiteral("after"));
+        QJsonObject object;
+        detector->writeToJSon(object);
+        QJsonArray list;
+        for (const RMSStepDetector::Region& r : regions) {
+            list.append(QJsonObject{{"BeginSample", r.BeginSample}, {"SampleNb", r.SampleNb},
+                                    {"RMSSqrValue0", r.RMSSqrValue0}, {"RMSSqrValue1", r.RMSSqrValue1},
+                                    {"MeanSmpl", r.MeanSmpl}, {"IsNoise", r.IsNoise}});
+        }
+        object.insert("Regions", list);
+        RMSStepDetector* edited = RMSStepDetector::createFromJSon(object);
+        if (!edited)
+            break;
+        detector->release();
+        detector = edited;
     }
-    for (size_t i = 0; i < merged.size(); ++i) {
-        Span& t = merged[i];
-        if (t.end - t.begin < 1000)
-            continue;
-        const double trackDb = trackLevel({t.begin, t.end - 500});
-        long long near = t.end - 1;
-        while (near > t.begin && smooth[static_cast<size_t>(near)] < trackDb - 6.0)
-            --near;
-        const double fallHops = static_cast<double>(t.end - near);
-        if (fallHops < 100 || fallHops > 3000)
-            continue;
-        const double slope = (trackDb - 6.0 - quiet) / fallHops; // dB per hop
-        if (slope < 0.01 || slope > 1.0)
-            continue;
-        const double fadeStart = static_cast<double>(near) - 6.0 / slope;
-        const long long fadeEnd = std::llround(fadeStart + 60.0 / slope);
-        const long long limit = i + 1 < merged.size() ? merged[i + 1].begin : hops;
-        t.end = std::max(t.end, std::min(fadeEnd, limit));
-    }
-
-    // Regions for the per-track writer: noise, track, noise, ...
-    QJsonArray regions;
-    const auto addRegion = [&](long long from, long long to, bool noise) {
-        if (to <= from)
-            return;
-        double sum = 0.0;
-        for (long long k = from; k < to; ++k)
-            sum += e[static_cast<size_t>(k)];
-        const double meanSquare = sum / static_cast<double>(to - from);
-        regions.append(QJsonObject{{"BeginSample", static_cast<int>(from * hop)},
-                                   {"SampleNb", static_cast<int>((to - from) * hop)},
-                                   {"RMSSqrValue0", meanSquare},
-                                   {"RMSSqrValue1", meanSquare},
-                                   {"MeanSmpl", static_cast<int>(to - from)},
-                                   {"IsNoise", noise}});
-    };
-    long long at = 0;
-    for (const Span& t : merged) {
-        addRegion(at, t.begin, true);
-        addRegion(t.begin, t.end, false);
-        at = t.end;
-    }
-    addRegion(at, hops, true);
-    QJsonObject object{{"Class", "RMSStepDetector"}, {"NoiseThreshold", floorDb + 6.0}, {"RMSTime", 0.05},
-                       {"MinSlopeTime", 1.0},        {"OutputMode", 2},                {"RealTimeMode", false},
-                       {"SampleRate", static_cast<int>(sampleRate)}, {"Regions", regions}};
-    RMSStepDetector* detector = RMSStepDetector::createFromJSon(object);
-    if (!detector)
-        error = QStringLiteral("%1 : %2").arg(fileName, libraryError());
     return detector;
 }

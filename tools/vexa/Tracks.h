@@ -23,10 +23,12 @@ std::vector<Track> tracksOf(const RMSStepDetector& detector, unsigned int sample
 
 // Options of a detection pass and of the region edits after it.
 struct SplitSettings {
-    // By default tracks are found as the stretches between gaps of low-level
-    // noise (see findGapTracks); with stepDetector set they are the runs of
-    // non-noise regions of the step detector, with the settings below.
+    // By default tracks are found by the library's track finder (the music
+    // between gaps at the noise floor or silence); with stepDetector set
+    // they are the runs of non-noise regions of the step detector, with the
+    // settings below.
     bool stepDetector = false;
+    SoundTrackFinder::Settings finder;
     double thresholdDb = -40.0; // the detector's noise threshold
     double windowSeconds = 0.2; // the detector's RMS window
     double noiseDb = 0.0;       // applyNoise with this level when set
@@ -34,34 +36,39 @@ struct SplitSettings {
     double estimateSeconds = 0.0; // estimateNoise budget when > 0
     double splitSeconds = 0.0;    // split at quiet passages when > 0
     bool merge = false;
-    double minTrackSeconds = 30.0;
+    // Tracks shorter than this join a neighbour (0: every track stands).
+    double minTrackSeconds = 0.0;
 };
 
-// Tracks as the stretches between gaps: a 10 ms level envelope of the whole
-// file, a noise floor from its quietest 0.5 %, gaps of at least a second
-// within 6 dB of the floor and at least 20 dB below the music around them;
-// a track that fades out ends where its dB-linear fade reaches 60 dB below
-// the track's level. The result is a detector holding those regions (tracks
-// and noise), for the per-track writer. Null with `error` set on failure.
-// With `envelope`, the level envelope it measured is handed out too (dB over
-// 50 ms, every 10 ms).
+// The track finder's envelope (dB every stepSeconds), for pictures.
 struct LevelEnvelope {
     double stepSeconds = 0.0;
     std::vector<double> levelsDb;
 };
-RMSStepDetector* findGapTracks(const QString& fileName, bool progress, QString& error, unsigned int& sampleRate,
-                               LevelEnvelope* envelope = nullptr);
 
-// Runs the detection pass over a file and applies the edits. Null with
-// `error` set on failure. The caller releases the detector. `envelope` is
-// filled when the gap finder ran (left empty with the step detector).
+// What the track finder saw besides the regions.
+struct Detection {
+    LevelEnvelope envelope;
+    std::vector<SoundTrackFinder::Gap> gaps; // how sure each boundary is
+    QString finding;                         // why there is one track, or none
+};
+
+// Runs the detection pass over a file (and, with the step detector, the
+// region edits). Null with `error` set on failure, or when no track was
+// found (the error then says why). The caller releases the detector.
 RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& settings, bool progress, QString& error,
-                              unsigned int& sampleRate, LevelEnvelope* envelope = nullptr);
+                              unsigned int& sampleRate, Detection* detection = nullptr);
+
+// Joins every track shorter than minSeconds to the neighbour across the
+// shorter gap, until none is left or only one track remains. Returns the
+// detector holding the edited regions (the one given, or a new one that
+// replaces it: the given one is then released) and lists what was joined.
+RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, unsigned int rate, QStringList& joined);
 
 // Writes one file per track after the template (through a temporary folder
 // beside it: the files appear only when all of them are complete). Returns
 // the number of files written, or -1 with `error` set.
-int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector, const SplitSettings& settings,
+int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
                 QStringList& written, QString& error);
 

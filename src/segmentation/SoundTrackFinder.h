@@ -1,0 +1,136 @@
+// Finds the tracks of a long recording (a record side, a tape, a CD image, a
+// live set) as the stretches of music between gaps.
+//
+// One pass measures the level of the recording every 10 ms (DC removed, both
+// channels averaged). At the end of the stream the levels are smoothed with
+// a 150 ms median, so that clicks and crackle do not count, and the finder
+// decides:
+//   silence  levels below silenceDb (digital zeros, dither) are silence;
+//   floor    the noise floor is the lowest level that the recording holds
+//            for at least a gap's length, seen at its start or end or in
+//            two places at least; it is followed along the recording from
+//            gap to gap, so a floor that drifts by several dB is tracked;
+//   gap      a stretch of at least minGapSeconds that stays within
+//            floorMarginDb of the floor, or is silence;
+//   track    a stretch between gaps whose level rises at least minDepthDb
+//            above the floor (without a floor: whose level varies like
+//            music, not like steady noise or a tone). Shorter stretches
+//            than half a second and stretches of noise join the gaps.
+// The boundaries are then placed where the music meets the floor: a track
+// starts where its level first rises 3 dB above the gap's floor (the music
+// as loud as the noise) and ends where it last stays there, so that a
+// fade-out ends where it reaches the floor. A pause shorter than the gap
+// length (a dropout, a breath) and a quiet passage that stays above the
+// floor keep a track whole.
+//
+// The finder runs as a node through processAll (its output buffer is not
+// written) or over a file with findInFile; memory grows by a few bytes per
+// 10 ms of input.
+#ifndef VEXA_SOUNDTRACKFINDER_H
+#define VEXA_SOUNDTRACKFINDER_H
+
+#include "RMSStepDetector.h"
+#include "SoundAlgo.h"
+#include "SoundTools.h"
+#include "vexa_export.h"
+
+#include <QString>
+
+#include <vector>
+
+class VEXA_EXPORT SoundTrackFinder : public SoundAlgo {
+    Q_OBJECT
+
+public:
+    struct Settings {
+        // Quieter stretches shorter than this are pauses inside a track.
+        double minGapSeconds = 0.8;
+        // A gap stays within this many dB of the noise floor.
+        double floorMarginDb = 6.0;
+        // Music rises at least this far above the floor.
+        double minDepthDb = 15.0;
+        // Levels below this (dBFS) are silence, whatever the floor.
+        double silenceDb = -90.0;
+    };
+
+    // A stretch between tracks; the first gap lies before the first track
+    // (lead-in, possibly empty), the last after the last track (lead-out).
+    // Depth and length say how sure a boundary is.
+    struct Gap {
+        int begin = 0;          // first frame
+        int frames = 0;         // length in frames
+        double floorDb = -100;  // level of the gap (dBFS; silenceDb when silent)
+        double depthDb = 0;     // music level of the quieter neighbour above the gap
+        bool silent = false;    // the gap is silence all through
+    };
+
+    struct Track {
+        int begin = 0;
+        int frames = 0;
+        double levelDb = -100;  // RMS level (dBFS)
+        double peakLevelDb = -100; // level reached by its loudest 5 % (150 ms levels)
+    };
+
+    enum class Outcome {
+        None,      // nothing measured yet
+        Tracks,    // at least one track
+        Silence,   // the input is silence all through
+        NoiseOnly  // no level rises above the floor as music does
+    };
+
+    SoundTrackFinder();
+    explicit SoundTrackFinder(const Settings& settings);
+
+    SoundTools::Status process() override;
+
+    // Reads the file from its start and finds its tracks. StatusError with
+    // the reason in the error text when the file cannot be read.
+    SoundTools::Status findInFile(const QString& fileName);
+
+    const Settings& settings() const { return mSettings; }
+    Outcome outcome() const { return mOutcome; }
+    const std::vector<Track>& tracks() const { return mTracks; }
+    // tracks().size() + 1 gaps when there are tracks: gap i is before track i.
+    const std::vector<Gap>& gaps() const { return mGaps; }
+    // The noise floor (dBFS); false when the recording shows none (only
+    // silence between tracks, or music all through).
+    bool hasFloor() const { return mHasFloor; }
+    double floorDb() const { return mFloorDb; }
+    // The smoothed level every hopSeconds (dBFS), as the finder saw it.
+    const std::vector<float>& levelsDb() const { return mLevelsDb; }
+    double hopSeconds() const;
+    unsigned int frameCount() const { return mFrames; }
+
+    // The tracks and gaps as step detector regions (gaps are noise), in
+    // stream order, covering the whole input.
+    std::vector<RMSStepDetector::Region> regions() const;
+    // A detector holding those regions, for the per-track writer and the
+    // region files. The caller releases it. Null when there are no tracks.
+    RMSStepDetector* createStepDetector() const;
+
+protected:
+    SoundTools::Status initProcess(const LoopContext& ctx, SoundAlgo* prev, SoundAlgo* next) override;
+    void endProcess(int status, unsigned int frameNbProcessed) override;
+
+private:
+    void analyse();
+
+    Settings mSettings;
+    unsigned int mHop = 441;
+    // Level measurement state.
+    double mDcCoef = 0.0;
+    double mPrevInL = 0.0, mPrevInR = 0.0, mPrevOutL = 0.0, mPrevOutR = 0.0;
+    double mHopSum = 0.0;
+    unsigned int mHopCount = 0;
+    unsigned int mFrames = 0;
+    std::vector<float> mHopPower; // mean square per hop
+    // Results.
+    Outcome mOutcome = Outcome::None;
+    bool mHasFloor = false;
+    double mFloorDb = -100.0;
+    std::vector<float> mLevelsDb;
+    std::vector<Track> mTracks;
+    std::vector<Gap> mGaps;
+};
+
+#endif
