@@ -9,22 +9,31 @@
 #include <cmath>
 #include <deque>
 #include <memory>
+#include <ostream>
+
+namespace vexa::detail {
+
+// A stretch of hops, [begin, end).
+struct HopRun {
+    int begin;
+    int end;
+};
+
+} // namespace vexa::detail
 
 namespace {
 
 using Levels = std::vector<float>;
+using Run = vexa::detail::HopRun;
 
 constexpr double kHopSeconds = 0.01;
-constexpr int kMedianRadius = 7;          // 150 ms median: clicks do not count
+constexpr int kMedianRadius = 7;          // 150 ms median: crackle does not count
+constexpr int kEdgeRadius = 2;            // 50 ms median where boundaries are placed
 constexpr double kMusicSpreadDb = 6.0;    // music varies at least this much (5 % to 95 %)
 constexpr double kMeetsFloorDb = 3.0;     // music as loud as the noise
 constexpr double kMinTrackSeconds = 0.5;  // shorter bursts are noise
-constexpr double kDcCornerHz = 5.0;
+constexpr double kBridgeSeconds = 0.4;   // dips between the last notes of a fade
 
-struct Run {
-    int begin; // hops
-    int end;   // hops, exclusive
-};
 
 float toDb(double power)
 {
@@ -49,18 +58,18 @@ double quantile(const Levels& v, int begin, int end, double q, Keep keep)
 }
 
 // Level of each hop in dB over a running median of the hop powers.
-Levels medianLevels(const std::vector<float>& power)
+Levels medianLevels(const std::vector<float>& power, int radius)
 {
     const int n = static_cast<int>(power.size());
     Levels out(power.size());
-    float window[2 * kMedianRadius + 1];
+    std::vector<float> window(static_cast<size_t>(2 * radius + 1));
     for (int k = 0; k < n; ++k) {
-        const int from = std::max(0, k - kMedianRadius);
-        const int to = std::min(n, k + kMedianRadius + 1);
-        std::copy(power.begin() + from, power.begin() + to, window);
+        const int from = std::max(0, k - radius);
+        const int to = std::min(n, k + radius + 1);
+        std::copy(power.begin() + from, power.begin() + to, window.begin());
         const int count = to - from;
-        std::nth_element(window, window + count / 2, window + count);
-        out[static_cast<size_t>(k)] = toDb(window[count / 2]);
+        std::nth_element(window.begin(), window.begin() + count / 2, window.begin() + count);
+        out[static_cast<size_t>(k)] = toDb(window[static_cast<size_t>(count / 2)]);
     }
     return out;
 }
@@ -96,10 +105,11 @@ Levels opening(const Levels& s, int width)
     return Levels(lowest.rbegin(), lowest.rend());
 }
 
-// The lowest level around which at least `count` hops lie within `widthDb`:
-// the quietest level the recording holds for a gap's length. Silent hops are
-// left out.
-bool lowestDenseLevel(const Levels& o, const std::vector<char>& silent, double widthDb, int count, double& level)
+// The lowest level, from `above` up, around which at least `count` hops lie
+// within `widthDb`: the quietest level the recording holds for a gap's
+// length. Silent hops are left out.
+bool lowestDenseLevel(const Levels& o, const std::vector<char>& silent, double widthDb, int count, double above,
+                      double& level)
 {
     Levels values;
     for (size_t k = 0; k < o.size(); ++k) {
@@ -111,6 +121,8 @@ bool lowestDenseLevel(const Levels& o, const std::vector<char>& silent, double w
     std::sort(values.begin(), values.end());
     size_t last = 0;
     for (size_t first = 0; first < values.size(); ++first) {
+        if (values[first] < above)
+            continue;
         last = std::max(last, first);
         while (last + 1 < values.size() && values[last + 1] < values[first] + widthDb)
             ++last;
@@ -190,10 +202,8 @@ double SoundTrackFinder::hopSeconds() const
 SoundTools::Status SoundTrackFinder::initProcess(const LoopContext& ctx, SoundAlgo* prev, SoundAlgo* next)
 {
     mHop = std::max(1u, static_cast<unsigned int>(std::lround(ctx.sampleRate * kHopSeconds)));
-    // One-pole DC blocker: a DC offset is not a level.
-    mDcCoef = 1.0 - 2.0 * 3.14159265358979323846 * kDcCornerHz / std::max(1u, ctx.sampleRate);
-    mPrevInL = mPrevInR = mPrevOutL = mPrevOutR = 0.0;
-    mHopSum = 0.0;
+    mSumL = mSumR = mSquaresL = mSquaresR = 0.0;
+    mPrevMeanL = mPrevMeanR = 0.0;
     mHopCount = 0;
     mFrames = 0;
     mHopPower.clear();
@@ -211,33 +221,45 @@ SoundTools::Status SoundTrackFinder::process()
 {
     const unsigned int n = getOutFrameNb();
     const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(getInOrigin());
-    double inL = mPrevInL, inR = mPrevInR, outL = mPrevOutL, outR = mPrevOutR;
     for (unsigned int i = 0; i < n; ++i) {
-        outL = in[i].left - inL + mDcCoef * outL;
-        outR = in[i].right - inR + mDcCoef * outR;
-        inL = in[i].left;
-        inR = in[i].right;
-        mHopSum += 0.5 * (outL * outL + outR * outR);
-        if (++mHopCount == mHop) {
-            mHopPower.push_back(static_cast<float>(mHopSum / mHop));
-            mHopSum = 0.0;
-            mHopCount = 0;
-        }
+        mSumL += in[i].left;
+        mSumR += in[i].right;
+        mSquaresL += in[i].left * in[i].left;
+        mSquaresR += in[i].right * in[i].right;
+        if (++mHopCount == mHop)
+            closeHop();
     }
-    mPrevInL = inL;
-    mPrevInR = inR;
-    mPrevOutL = outL;
-    mPrevOutR = outR;
     mFrames += n;
     return SoundTools::StatusOk;
 }
 
+// The power of a hop without its DC: the variance inside the hop, plus what
+// lies between the DC and the hop rate, from the change of the hop means
+// (a first difference: 0 at DC, about unity gain from 15 to 50 Hz). Each
+// hop stands alone: a click or the end of a track does not leak into the
+// hops after it.
+void SoundTrackFinder::closeHop()
+{
+    const double count = mHopCount;
+    const double meanL = mSumL / count, meanR = mSumR / count;
+    const double varL = std::max(0.0, mSquaresL / count - meanL * meanL);
+    const double varR = std::max(0.0, mSquaresR / count - meanR * meanR);
+    if (mHopPower.empty()) {
+        mPrevMeanL = meanL;
+        mPrevMeanR = meanR;
+    }
+    const double lowL = meanL - mPrevMeanL, lowR = meanR - mPrevMeanR;
+    mPrevMeanL = meanL;
+    mPrevMeanR = meanR;
+    mHopPower.push_back(static_cast<float>(0.5 * (varL + varR) + 0.25 * (lowL * lowL + lowR * lowR)));
+    mSumL = mSumR = mSquaresL = mSquaresR = 0.0;
+    mHopCount = 0;
+}
+
 void SoundTrackFinder::endProcess(int status, unsigned int frameNbProcessed)
 {
-    if (mHopCount > 0) {
-        mHopPower.push_back(static_cast<float>(mHopSum / mHopCount));
-        mHopCount = 0;
-    }
+    if (mHopCount > 0)
+        closeHop();
     if (status == SoundTools::StatusOk || status == SoundTools::StatusFinished)
         analyse();
     SoundAlgo::endProcess(status, frameNbProcessed);
@@ -259,128 +281,237 @@ SoundTools::Status SoundTrackFinder::findInFile(const QString& fileName)
     return SoundTools::StatusOk;
 }
 
+namespace vexa::detail {
+
+// The level arrays of one analysis and the decisions taken on them.
+struct TrackAnalysis {
+    const SoundTrackFinder::Settings& s;
+    Levels level;              // 150 ms median level per hop (dB)
+    Levels edge;               // 50 ms median level per hop (dB), for the boundaries
+    Levels sustained;          // lowest level held for a gap's length around each hop
+    std::vector<char> silent;  // below silenceDb
+    int gapHops = 1;
+    int minTrackHops = 1;
+    double lowest = -300.0;    // quietest level held for a gap's length
+    Levels floor;              // the floor along the recording
+    int support = 0;           // how often the floor is seen (edges count twice)
+
+    int hops() const { return static_cast<int>(level.size()); }
+    bool sounding(int k) const { return !silent[static_cast<size_t>(k)]; }
+    bool atFloor(int k) const
+    {
+        const size_t i = static_cast<size_t>(k);
+        return sustained[i] <= floor[i] + s.floorMarginDb;
+    }
+
+    std::vector<char> quietMask(bool useFloor) const
+    {
+        std::vector<char> quiet(static_cast<size_t>(hops()));
+        for (int k = 0; k < hops(); ++k)
+            quiet[static_cast<size_t>(k)] = !sounding(k) || (useFloor && atFloor(k));
+        return quiet;
+    }
+
+    // The floor: the quietest level held for a gap's length, then followed
+    // from gap to gap (each gap found gives the floor at its place, and the
+    // floor is interpolated between them) until the gaps stop changing.
+    void followFloor()
+    {
+        floor.assign(level.size(), static_cast<float>(lowest));
+        std::vector<Run> runs;
+        for (int pass = 0; pass < 8; ++pass) {
+            std::vector<Run> next = quietRuns(quietMask(true), gapHops);
+            std::vector<std::pair<int, double>> points;
+            support = 0;
+            for (const Run& r : next) {
+                int noisy = 0;
+                for (int k = r.begin; k < r.end; ++k)
+                    noisy += sounding(k);
+                if (noisy < gapHops / 2)
+                    continue;
+                points.emplace_back((r.begin + r.end) / 2,
+                                    quantile(sustained, r.begin, r.end, 0.5, [&](int k) { return sounding(k); }));
+                // A floor seen before the first sound or after the last
+                // counts twice: the run-in and run-out of a side are noise.
+                const bool leading = std::all_of(silent.begin(), silent.begin() + r.begin, [](char c) { return c; });
+                const bool trailing = std::all_of(silent.begin() + r.end, silent.end(), [](char c) { return c; });
+                support += (leading || trailing) ? 2 : 1;
+            }
+            const bool same = next.size() == runs.size()
+                && std::equal(next.begin(), next.end(), runs.begin(),
+                              [](const Run& a, const Run& b) { return a.begin == b.begin && a.end == b.end; });
+            runs = std::move(next);
+            if (same)
+                break;
+            floor = floorCurve(points, hops(), lowest);
+        }
+    }
+
+    // The stretches between quiet runs that hold music: with a floor, their
+    // loudest 5 % rise minDepthDb above it; without, their level varies as
+    // music does (steady noise and tones do not) and stands above silence.
+    std::vector<Run> musicBetween(const std::vector<char>& quiet, bool useFloor) const
+    {
+        const std::vector<Run> runs = quietRuns(quiet, gapHops);
+        const auto keep = [&](int k) { return sounding(k); };
+        std::vector<Run> tracks;
+        int from = 0;
+        for (size_t g = 0; g <= runs.size(); ++g) {
+            const int to = g < runs.size() ? runs[g].begin : hops();
+            if (to - from >= minTrackHops) {
+                const double top = quantile(level, from, to, 0.95, keep);
+                bool music;
+                if (useFloor) {
+                    const float floorHere = *std::max_element(floor.begin() + from, floor.begin() + to);
+                    music = top >= floorHere + s.minDepthDb;
+                } else {
+                    music = top - quantile(level, from, to, 0.05, keep) >= kMusicSpreadDb
+                        && top >= s.silenceDb + s.minDepthDb;
+                }
+                if (music)
+                    tracks.push_back({from, to});
+            }
+            if (g < runs.size())
+                from = runs[g].end;
+        }
+        return tracks;
+    }
+
+    // Level of a gap, from its hops near the floor, and how far its noise
+    // wanders above that level (from the middle half of the gap, away from
+    // the tails of the tracks around it).
+    void gapStats(int begin, int end, bool useFloor, double& levelDb, double& spreadDb) const
+    {
+        const auto core = [&](int k) {
+            const size_t i = static_cast<size_t>(k);
+            return sounding(k) && (!useFloor || std::fabs(sustained[i] - floor[i]) <= s.floorMarginDb);
+        };
+        const double middle = quantile(edge, begin, end, 0.5, core);
+        if (middle < s.silenceDb) {
+            levelDb = s.silenceDb;
+            spreadDb = 0.0;
+            return;
+        }
+        levelDb = middle;
+        const int quarter = (end - begin) / 4;
+        const double centre = quantile(edge, begin + quarter, end - quarter, 0.5, core);
+        spreadDb = std::max(0.0, quantile(edge, begin + quarter, end - quarter, 0.9, core) - centre);
+    }
+};
+
+} // namespace vexa::detail
+
+using vexa::detail::TrackAnalysis;
+
 void SoundTrackFinder::analyse()
 {
-    const Settings& s = mSettings;
-    const int hops = static_cast<int>(mHopPower.size());
     const double hopSec = hopSeconds();
-    mLevelsDb = medianLevels(mHopPower);
-    const Levels& level = mLevelsDb;
-    std::vector<char> silent(static_cast<size_t>(hops));
+    TrackAnalysis a{mSettings, medianLevels(mHopPower, kMedianRadius), medianLevels(mHopPower, kEdgeRadius), {}, {}, 1, 1,
+                    -300.0, {}, 0};
+    mLevelsDb = a.level;
+    const int hops = a.hops();
+    a.silent.resize(static_cast<size_t>(hops));
     int sounding = 0;
     for (int k = 0; k < hops; ++k) {
-        silent[static_cast<size_t>(k)] = level[static_cast<size_t>(k)] < s.silenceDb;
-        sounding += !silent[static_cast<size_t>(k)];
+        a.silent[static_cast<size_t>(k)] = a.level[static_cast<size_t>(k)] < mSettings.silenceDb;
+        sounding += a.sounding(k);
     }
     if (sounding == 0) {
         mOutcome = Outcome::Silence;
         return;
     }
-    const auto notSilent = [&](int k) { return !silent[static_cast<size_t>(k)]; };
-    const auto all = [](int) { return true; };
     // A gap of minGapSeconds covers this many whole hops at least, whatever
     // its alignment and the median's edges.
-    const int gapHops = std::max(1, static_cast<int>(std::lround(s.minGapSeconds / hopSec)) - 3);
-    const Levels sustained = opening(level, gapHops);
+    a.gapHops = std::max(1, static_cast<int>(std::lround(mSettings.minGapSeconds / hopSec)) - 3);
+    a.minTrackHops = static_cast<int>(std::lround(kMinTrackSeconds / hopSec));
+    a.sustained = opening(a.level, a.gapHops);
 
-    // The floor: the quietest level held for a gap's length, followed from
-    // gap to gap.
-    double lowest = -300.0;
-    const bool anyFloor = lowestDenseLevel(sustained, silent, s.floorMarginDb, gapHops, lowest);
-    const double loud = quantile(level, 0, hops, 0.95, notSilent);
-    std::vector<char> quiet(static_cast<size_t>(hops));
-    std::vector<Run> runs;
-    Levels floor(static_cast<size_t>(hops), static_cast<float>(lowest));
-    int support = 0;
-    for (int pass = 0; anyFloor && pass < 8; ++pass) {
-        for (int k = 0; k < hops; ++k) {
-            const size_t i = static_cast<size_t>(k);
-            quiet[i] = silent[i] || sustained[i] <= floor[i] + s.floorMarginDb;
-        }
-        std::vector<Run> next = quietRuns(quiet, gapHops);
-        std::vector<std::pair<int, double>> points;
-        support = 0;
-        for (const Run& r : next) {
-            int noisy = 0;
-            for (int k = r.begin; k < r.end; ++k)
-                noisy += notSilent(k);
-            if (noisy < gapHops / 2)
-                continue;
-            points.emplace_back((r.begin + r.end) / 2, quantile(sustained, r.begin, r.end, 0.5, notSilent));
-            // A floor seen before the first sound or after the last counts
-            // twice: the run-in and run-out of a side are noise.
-            const bool leading = std::all_of(silent.begin(), silent.begin() + r.begin, [](char c) { return c; });
-            const bool trailing = std::all_of(silent.begin() + r.end, silent.end(), [](char c) { return c; });
-            support += (leading || trailing) ? 2 : 1;
-        }
-        const bool same = next.size() == runs.size()
-            && std::equal(next.begin(), next.end(), runs.begin(),
-                          [](const Run& a, const Run& b) { return a.begin == b.begin && a.end == b.end; });
-        runs = std::move(next);
-        if (same)
+    // Music between silences alone, and between gaps at a floor. A floor is
+    // one only when the music stands well above it, it is seen at the edges
+    // or more than once, and it leaves music in every stretch of music
+    // between silences (else it is the quiet part of the music itself).
+    const std::vector<Run> bySilence = a.musicBetween(a.quietMask(false), false);
+    std::vector<Run> tracks = bySilence;
+    mHasFloor = false;
+    const double loud = quantile(a.level, 0, hops, 0.95, [&](int k) { return a.sounding(k); });
+    // Candidates from the quietest up: the tail of a fade below the floor,
+    // or a quiet passage, is tried and passed over.
+    double candidate = -300.0;
+    for (int tries = 0; tries < 6 && !mHasFloor; ++tries) {
+        if (!lowestDenseLevel(a.sustained, a.silent, mSettings.floorMarginDb, a.gapHops, candidate, a.lowest)
+            || loud - a.lowest < mSettings.minDepthDb)
             break;
-        floor = floorCurve(points, hops, lowest);
-    }
-    // A floor is one only when the music stands well above it, and it is
-    // seen at the edges or more than once (a single quiet passage in the
-    // middle of a CD track is music).
-    mHasFloor = anyFloor && support >= 2 && loud - lowest >= s.minDepthDb;
-    mFloorDb = mHasFloor ? lowest : s.silenceDb;
-    for (int k = 0; k < hops; ++k) {
-        const size_t i = static_cast<size_t>(k);
-        quiet[i] = silent[i] || (mHasFloor && sustained[i] <= floor[i] + s.floorMarginDb);
-    }
-    runs = quietRuns(quiet, gapHops);
-
-    // Tracks: the stretches between the gaps that hold music.
-    const int minTrackHops = static_cast<int>(std::lround(kMinTrackSeconds / hopSec));
-    std::vector<Run> tracks;
-    int from = 0;
-    for (size_t g = 0; g <= runs.size(); ++g) {
-        const int to = g < runs.size() ? runs[g].begin : hops;
-        if (to - from >= minTrackHops) {
-            const double top = quantile(level, from, to, 0.95, notSilent);
-            const double bottom = quantile(level, from, to, 0.05, notSilent);
-            double floorHere = -300.0;
-            for (int k = from; k < to; ++k)
-                floorHere = std::max(floorHere, static_cast<double>(floor[static_cast<size_t>(k)]));
-            const bool music = mHasFloor ? top >= floorHere + s.minDepthDb
-                                         : top - bottom >= kMusicSpreadDb && top >= s.silenceDb + s.minDepthDb;
-            if (music)
-                tracks.push_back({from, to});
+        candidate = a.lowest + mSettings.floorMarginDb;
+        a.followFloor();
+        if (a.support < 2)
+            continue;
+        std::vector<Run> byFloor = a.musicBetween(a.quietMask(true), true);
+        const bool keepsMusic = std::all_of(bySilence.begin(), bySilence.end(), [&](const Run& m) {
+            return std::any_of(byFloor.begin(), byFloor.end(), [&](const Run& t) { return t.begin < m.end && t.end > m.begin; });
+        });
+        if (keepsMusic && !byFloor.empty()) {
+            mHasFloor = true;
+            tracks = std::move(byFloor);
         }
-        if (g < runs.size())
-            from = runs[g].end;
+    }
+    mFloorDb = mHasFloor ? a.lowest : mSettings.silenceDb;
+    if (isDebug()) {
+        getOStream() << "Track finder: lowest sustained level " << a.lowest << " dB, seen " << a.support
+                     << " time(s); floor " << (mHasFloor ? "used" : "not used") << "; " << bySilence.size()
+                     << " stretch(es) of music between silences, " << tracks.size() << " track(s)" << std::endl;
     }
     if (tracks.empty()) {
         mOutcome = Outcome::NoiseOnly;
         return;
     }
+    placeBoundaries(a, tracks);
+}
 
-    // Each gap's own level: its quieter part (the median would lean on a
-    // fade's tail).
-    const auto gapLevel = [&](int begin, int end) {
-        const double q = quantile(level, begin, end, 0.3, notSilent);
-        return q < s.silenceDb ? s.silenceDb : q;
-    };
-    std::vector<double> gapDb(tracks.size() + 1);
+void SoundTrackFinder::placeBoundaries(const TrackAnalysis& a, std::vector<Run>& tracks)
+{
+    const int hops = a.hops();
+    // Boundaries where the music meets the floor: each track grows into its
+    // gaps while its level stands above the gap's noise (3 dB: the music as
+    // loud as the noise; more where the noise itself wanders). Dips shorter
+    // than kBridgeSeconds do not stop it.
+    std::vector<double> gapDb(tracks.size() + 1), threshold(tracks.size() + 1);
     for (size_t t = 0; t <= tracks.size(); ++t) {
         const int begin = t == 0 ? 0 : tracks[t - 1].end;
         const int end = t == tracks.size() ? hops : tracks[t].begin;
-        gapDb[t] = end > begin ? gapLevel(begin, end) : s.silenceDb;
+        double spread = 0.0;
+        gapDb[t] = mSettings.silenceDb;
+        if (end > begin)
+            a.gapStats(begin, end, mHasFloor, gapDb[t], spread);
+        threshold[t] = gapDb[t] + std::max(kMeetsFloorDb, 1.5 * spread);
+        if (isDebug())
+            getOStream() << "  gap " << t << ": hops " << begin << " to " << end << ", level " << gapDb[t]
+                         << " dB, spread " << spread << " dB" << std::endl;
     }
-    // Boundaries where the music meets the floor: each track grows into its
-    // gaps while its level stays 3 dB above the gap's.
+    const int bridge = static_cast<int>(std::lround(kBridgeSeconds / hopSeconds()));
+    const auto above = [&](int k, double thr) { return a.edge[static_cast<size_t>(k)] > thr; };
     for (size_t t = 0; t < tracks.size(); ++t) {
         Run& r = tracks[t];
         const int lower = t == 0 ? 0 : tracks[t - 1].end;
         const int upper = t + 1 == tracks.size() ? hops : tracks[t + 1].begin;
-        while (r.begin > lower && level[static_cast<size_t>(r.begin - 1)] > gapDb[t] + kMeetsFloorDb)
-            --r.begin;
-        while (r.end < upper && level[static_cast<size_t>(r.end)] > gapDb[t + 1] + kMeetsFloorDb)
-            ++r.end;
+        int first = r.begin;
+        for (int k = r.begin - 1; k >= lower && first - k <= bridge; --k) {
+            if (above(k, threshold[t]))
+                first = k;
+        }
+        int last = r.end;
+        for (int k = r.end; k < upper && k - last < bridge; ++k) {
+            if (above(k, threshold[t + 1]))
+                last = k + 1;
+        }
+        r.begin = first;
+        r.end = last;
     }
+    storeResults(a, tracks, gapDb);
+}
 
+void SoundTrackFinder::storeResults(const TrackAnalysis& a, const std::vector<Run>& tracks, const std::vector<double>& gapDb)
+{
+    const int hops = a.hops();
     const auto frameOf = [&](int hop) {
         return static_cast<int>(std::min<long long>(static_cast<long long>(hop) * mHop, mFrames));
     };
@@ -390,7 +521,7 @@ void SoundTrackFinder::analyse()
         double energy = 0.0;
         for (int k = r.begin; k < r.end; ++k)
             energy += mHopPower[static_cast<size_t>(k)];
-        top[t] = quantile(level, r.begin, r.end, 0.95, all);
+        top[t] = quantile(a.level, r.begin, r.end, 0.95, [](int) { return true; });
         Track track;
         track.begin = frameOf(r.begin);
         track.frames = frameOf(r.end) - track.begin;
@@ -407,7 +538,7 @@ void SoundTrackFinder::analyse()
         gap.floorDb = gapDb[t];
         const double music = t == 0 ? top[0] : t == tracks.size() ? top[t - 1] : std::min(top[t - 1], top[t]);
         gap.depthDb = music - gapDb[t];
-        gap.silent = end > begin && std::none_of(silent.begin() + begin, silent.begin() + end, [](char c) { return !c; });
+        gap.silent = end > begin && std::all_of(a.silent.begin() + begin, a.silent.begin() + end, [](char c) { return c; });
         mGaps.push_back(gap);
     }
     mOutcome = Outcome::Tracks;

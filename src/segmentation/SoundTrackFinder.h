@@ -38,6 +38,11 @@
 
 #include <vector>
 
+namespace vexa::detail {
+struct TrackAnalysis;
+struct HopRun;
+} // namespace vexa::detail
+
 class VEXA_EXPORT SoundTrackFinder : public SoundAlgo {
     Q_OBJECT
 
@@ -113,14 +118,17 @@ protected:
     void endProcess(int status, unsigned int frameNbProcessed) override;
 
 private:
+    void closeHop();
     void analyse();
+    void placeBoundaries(const vexa::detail::TrackAnalysis& analysis, std::vector<vexa::detail::HopRun>& tracks);
+    void storeResults(const vexa::detail::TrackAnalysis& analysis, const std::vector<vexa::detail::HopRun>& tracks,
+                      const std::vector<double>& gapDb);
 
     Settings mSettings;
     unsigned int mHop = 441;
     // Level measurement state.
-    double mDcCoef = 0.0;
-    double mPrevInL = 0.0, mPrevInR = 0.0, mPrevOutL = 0.0, mPrevOutR = 0.0;
-    double mHopSum = 0.0;
+    double mSumL = 0.0, mSumR = 0.0, mSquaresL = 0.0, mSquaresR = 0.0;
+    double mPrevMeanL = 0.0, mPrevMeanR = 0.0;
     unsigned int mHopCount = 0;
     unsigned int mFrames = 0;
     std::vector<float> mHopPower; // mean square per hop
