@@ -32,6 +32,9 @@ constexpr int kEdgeRadius = 2;            // 50 ms median where boundaries are p
 constexpr double kMusicSpreadDb = 6.0;    // music varies at least this much (5 % to 95 %)
 constexpr double kMeetsFloorDb = 3.0;     // music as loud as the noise
 constexpr double kMinTrackSeconds = 0.5;  // shorter bursts are noise
+constexpr double kBelowFloorDb = 12.0;    // noise never dips this far below its level
+constexpr double kBelowFloorShare = 0.005; // ... in more than this share of the music
+constexpr double kSteadyDb = 3.0;         // noise holds its level within this
 constexpr double kBridgeSeconds = 0.4;   // dips between the last notes of a fade
 
 
@@ -290,11 +293,15 @@ struct TrackAnalysis {
     Levels edge;               // 50 ms median level per hop (dB), for the boundaries
     Levels sustained;          // lowest level held for a gap's length around each hop
     std::vector<char> silent;  // below silenceDb
+    std::vector<char> longSilence; // in a stretch of silence as long as a gap
     int gapHops = 1;
     int minTrackHops = 1;
     double lowest = -300.0;    // quietest level held for a gap's length
     Levels floor;              // the floor along the recording
     int support = 0;           // how often the floor is seen (edges count twice)
+    int nearSilence = 0;       // how often it is seen at an edge or beside silence
+    int silenceGaps = 0;       // silences between tracks...
+    int noisySilenceGaps = 0;  // ... with noise at the floor beside them
 
     int hops() const { return static_cast<int>(level.size()); }
     bool sounding(int k) const { return !silent[static_cast<size_t>(k)]; }
@@ -312,6 +319,66 @@ struct TrackAnalysis {
         return quiet;
     }
 
+    // Whether a quiet run holds noise: a stretch between its silences (if
+    // any) of enough sounding hops, at a level that does not move from its
+    // second quarter to its third (a fade's tail going down does).
+    bool steady(const Run& r) const
+    {
+        for (int from = r.begin; from < r.end;) {
+            int to = from;
+            while (to < r.end && !longSilence[static_cast<size_t>(to)])
+                ++to;
+            if (steadyStretch(from, to))
+                return true;
+            from = to;
+            while (from < r.end && longSilence[static_cast<size_t>(from)])
+                ++from;
+        }
+        return false;
+    }
+
+    bool steadyStretch(int begin, int end) const
+    {
+        std::vector<int> hopsOn;
+        for (int k = begin; k < end; ++k) {
+            if (sounding(k))
+                hopsOn.push_back(k);
+        }
+        const int n = static_cast<int>(hopsOn.size());
+        if (n < gapHops / 2)
+            return false;
+        Levels second(static_cast<size_t>(n / 4)), third(static_cast<size_t>(n / 4));
+        for (int i = 0; i < n / 4; ++i) {
+            second[static_cast<size_t>(i)] = sustained[static_cast<size_t>(hopsOn[static_cast<size_t>(n / 4 + i)])];
+            third[static_cast<size_t>(i)] = sustained[static_cast<size_t>(hopsOn[static_cast<size_t>(n / 2 + i)])];
+        }
+        const auto all = [](int) { return true; };
+        return std::fabs(quantile(second, 0, n / 4, 0.5, all) - quantile(third, 0, n / 4, 0.5, all)) <= kSteadyDb;
+    }
+
+    // Share of the sounding hops, away from silence, whose level lies far
+    // below the floor: noise under the music never lets the level fall
+    // there, while the rests of quiet music do.
+    double belowFloorShare() const
+    {
+        const int margin = 100; // 1 s beside silence: the tails of fades
+        std::vector<char> nearSilent(silent.size(), 0);
+        for (int k = 0; k < hops(); ++k) {
+            if (longSilence[static_cast<size_t>(k)]) {
+                std::fill(nearSilent.begin() + std::max(0, k - margin), nearSilent.begin() + std::min(hops(), k + margin + 1), 1);
+            }
+        }
+        int counted = 0, below = 0;
+        for (int k = 0; k < hops(); ++k) {
+            const size_t i = static_cast<size_t>(k);
+            if (!sounding(k) || nearSilent[i])
+                continue;
+            ++counted;
+            below += edge[i] < floor[i] - kBelowFloorDb;
+        }
+        return counted > 0 ? static_cast<double>(below) / counted : 0.0;
+    }
+
     // The floor: the quietest level held for a gap's length, then followed
     // from gap to gap (each gap found gives the floor at its place, and the
     // floor is interpolated between them) until the gaps stop changing.
@@ -323,11 +390,9 @@ struct TrackAnalysis {
             std::vector<Run> next = quietRuns(quietMask(true), gapHops);
             std::vector<std::pair<int, double>> points;
             support = 0;
+            nearSilence = 0;
             for (const Run& r : next) {
-                int noisy = 0;
-                for (int k = r.begin; k < r.end; ++k)
-                    noisy += sounding(k);
-                if (noisy < gapHops / 2)
+                if (!steady(r))
                     continue;
                 points.emplace_back((r.begin + r.end) / 2,
                                     quantile(sustained, r.begin, r.end, 0.5, [&](int k) { return sounding(k); }));
@@ -336,6 +401,18 @@ struct TrackAnalysis {
                 const bool leading = std::all_of(silent.begin(), silent.begin() + r.begin, [](char c) { return c; });
                 const bool trailing = std::all_of(silent.begin() + r.end, silent.end(), [](char c) { return c; });
                 support += (leading || trailing) ? 2 : 1;
+                nearSilence += leading || trailing
+                    || std::any_of(longSilence.begin() + std::max(0, r.begin - 1),
+                                   longSilence.begin() + std::min(hops(), r.end + 1), [](char c) { return c; });
+            }
+            // Silences between tracks with the noise beside them.
+            silenceGaps = noisySilenceGaps = 0;
+            for (const Run& r : next) {
+                if (r.begin == 0 || r.end == hops()
+                    || std::none_of(longSilence.begin() + r.begin, longSilence.begin() + r.end, [](char c) { return c; }))
+                    continue;
+                ++silenceGaps;
+                noisySilenceGaps += steady(r);
             }
             const bool same = next.size() == runs.size()
                 && std::equal(next.begin(), next.end(), runs.begin(),
@@ -406,8 +483,8 @@ using vexa::detail::TrackAnalysis;
 void SoundTrackFinder::analyse()
 {
     const double hopSec = hopSeconds();
-    TrackAnalysis a{mSettings, medianLevels(mHopPower, kMedianRadius), medianLevels(mHopPower, kEdgeRadius), {}, {}, 1, 1,
-                    -300.0, {}, 0};
+    TrackAnalysis a{mSettings, medianLevels(mHopPower, kMedianRadius), medianLevels(mHopPower, kEdgeRadius), {}, {}, {}, 1,
+                    1, -300.0, {}, 0, 0, 0, 0};
     mLevelsDb = a.level;
     const int hops = a.hops();
     a.silent.resize(static_cast<size_t>(hops));
@@ -425,6 +502,11 @@ void SoundTrackFinder::analyse()
     a.gapHops = std::max(1, static_cast<int>(std::lround(mSettings.minGapSeconds / hopSec)) - 3);
     a.minTrackHops = static_cast<int>(std::lround(kMinTrackSeconds / hopSec));
     a.sustained = opening(a.level, a.gapHops);
+    a.longSilence.assign(a.silent.size(), 0);
+    for (const Run& r : quietRuns(a.quietMask(false), a.gapHops)) {
+        if (r.end - r.begin >= a.gapHops || r.begin == 0 || r.end == hops)
+            std::fill(a.longSilence.begin() + r.begin, a.longSilence.begin() + r.end, 1);
+    }
 
     // Music between silences alone, and between gaps at a floor. A floor is
     // one only when the music stands well above it, it is seen at the edges
@@ -443,7 +525,15 @@ void SoundTrackFinder::analyse()
             break;
         candidate = a.lowest + mSettings.floorMarginDb;
         a.followFloor();
-        if (a.support < 2)
+        // Where silence already parts the music (a CD image, an edited
+        // transfer), noise between tracks shows beside the silence too; a
+        // level seen only inside the music is the music's own.
+        if (isDebug())
+            getOStream() << "Floor candidate " << a.lowest << " dB: seen " << a.support << ", beside silence "
+                         << a.nearSilence << ", silences with noise " << a.noisySilenceGaps << "/" << a.silenceGaps << ", below it " << 100.0 * a.belowFloorShare() << " %" << std::endl;
+        const bool seen = bySilence.size() > 1 ? a.nearSilence >= 2 && 2 * a.noisySilenceGaps >= a.silenceGaps
+                                               : a.support >= 2;
+        if (!seen || a.belowFloorShare() > kBelowFloorShare)
             continue;
         std::vector<Run> byFloor = a.musicBetween(a.quietMask(true), true);
         const bool keepsMusic = std::all_of(bySilence.begin(), bySilence.end(), [&](const Run& m) {
@@ -474,18 +564,39 @@ void SoundTrackFinder::placeBoundaries(const TrackAnalysis& a, std::vector<Run>&
     // gaps while its level stands above the gap's noise (3 dB: the music as
     // loud as the noise; more where the noise itself wanders). Dips shorter
     // than kBridgeSeconds do not stop it.
-    std::vector<double> gapDb(tracks.size() + 1), threshold(tracks.size() + 1);
+    // A gap that holds silence is measured on each side of it: steady noise
+    // between the silence and the track is what the track meets, else the
+    // noise of the gap, else (without a floor) the silence itself.
+    std::vector<double> gapDb(tracks.size() + 1), endThreshold(tracks.size() + 1), startThreshold(tracks.size() + 1);
+    const auto thresholdOf = [&](int begin, int end, double* levelDb) {
+        double level = mSettings.silenceDb, spread = 0.0;
+        if (end > begin)
+            a.gapStats(begin, end, mHasFloor, level, spread);
+        if (levelDb)
+            *levelDb = level;
+        return level + std::max(kMeetsFloorDb, 1.5 * spread);
+    };
     for (size_t t = 0; t <= tracks.size(); ++t) {
         const int begin = t == 0 ? 0 : tracks[t - 1].end;
         const int end = t == tracks.size() ? hops : tracks[t].begin;
-        double spread = 0.0;
-        gapDb[t] = mSettings.silenceDb;
-        if (end > begin)
-            a.gapStats(begin, end, mHasFloor, gapDb[t], spread);
-        threshold[t] = gapDb[t] + std::max(kMeetsFloorDb, 1.5 * spread);
+        const double whole = thresholdOf(begin, end, &gapDb[t]);
+        int firstSilent = begin;
+        while (firstSilent < end && !a.longSilence[static_cast<size_t>(firstSilent)])
+            ++firstSilent;
+        int lastSilent = end;
+        while (lastSilent > begin && !a.longSilence[static_cast<size_t>(lastSilent - 1)])
+            --lastSilent;
+        const double silence = mSettings.silenceDb + kMeetsFloorDb;
+        if (firstSilent == end) {
+            endThreshold[t] = startThreshold[t] = whole;
+        } else {
+            const double otherwise = mHasFloor ? whole : silence;
+            endThreshold[t] = mHasFloor && a.steady({begin, firstSilent}) ? thresholdOf(begin, firstSilent, nullptr) : otherwise;
+            startThreshold[t] = mHasFloor && a.steady({lastSilent, end}) ? thresholdOf(lastSilent, end, nullptr) : otherwise;
+        }
         if (isDebug())
             getOStream() << "  gap " << t << ": hops " << begin << " to " << end << ", level " << gapDb[t]
-                         << " dB, spread " << spread << " dB" << std::endl;
+                         << " dB; thresholds " << endThreshold[t] << " and " << startThreshold[t] << " dB" << std::endl;
     }
     const int bridge = static_cast<int>(std::lround(kBridgeSeconds / hopSeconds()));
     const auto above = [&](int k, double thr) { return a.edge[static_cast<size_t>(k)] > thr; };
@@ -495,12 +606,12 @@ void SoundTrackFinder::placeBoundaries(const TrackAnalysis& a, std::vector<Run>&
         const int upper = t + 1 == tracks.size() ? hops : tracks[t + 1].begin;
         int first = r.begin;
         for (int k = r.begin - 1; k >= lower && first - k <= bridge; --k) {
-            if (above(k, threshold[t]))
+            if (above(k, startThreshold[t]))
                 first = k;
         }
         int last = r.end;
         for (int k = r.end; k < upper && k - last < bridge; ++k) {
-            if (above(k, threshold[t + 1]))
+            if (above(k, endThreshold[t + 1]))
                 last = k + 1;
         }
         r.begin = first;
