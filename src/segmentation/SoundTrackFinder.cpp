@@ -425,8 +425,8 @@ struct TrackAnalysis {
     }
 
     // The stretches between quiet runs that hold music: with a floor, their
-    // loudest 5 % rise minDepthDb above it; without, their level varies as
-    // music does (steady noise and tones do not) and stands above silence.
+    // loudest 5 % rise minDepthDb above it; without, they stand that far
+    // above silence.
     std::vector<Run> musicBetween(const std::vector<char>& quiet, bool useFloor) const
     {
         const std::vector<Run> runs = quietRuns(quiet, gapHops);
@@ -442,8 +442,7 @@ struct TrackAnalysis {
                     const float floorHere = *std::max_element(floor.begin() + from, floor.begin() + to);
                     music = top >= floorHere + s.minDepthDb;
                 } else {
-                    music = top - quantile(level, from, to, 0.05, keep) >= kMusicSpreadDb
-                        && top >= s.silenceDb + s.minDepthDb;
+                    music = top >= s.silenceDb + s.minDepthDb;
                 }
                 if (music)
                     tracks.push_back({from, to});
@@ -509,9 +508,11 @@ void SoundTrackFinder::analyse()
     }
 
     // Music between silences alone, and between gaps at a floor. A floor is
-    // one only when the music stands well above it, it is seen at the edges
-    // or more than once, and it leaves music in every stretch of music
-    // between silences (else it is the quiet part of the music itself).
+    // one only when the music stands well above it, it is steady noise seen
+    // at the edges or more than once (where silences part the music: beside
+    // every one of them), the music never falls far below it, and it leaves
+    // music in every stretch between silences. Else it is the quiet part of
+    // the music itself.
     const std::vector<Run> bySilence = a.musicBetween(a.quietMask(false), false);
     std::vector<Run> tracks = bySilence;
     mHasFloor = false;
@@ -531,7 +532,7 @@ void SoundTrackFinder::analyse()
         if (isDebug())
             getOStream() << "Floor candidate " << a.lowest << " dB: seen " << a.support << ", beside silence "
                          << a.nearSilence << ", silences with noise " << a.noisySilenceGaps << "/" << a.silenceGaps << ", below it " << 100.0 * a.belowFloorShare() << " %" << std::endl;
-        const bool seen = bySilence.size() > 1 ? a.nearSilence >= 2 && 2 * a.noisySilenceGaps >= a.silenceGaps
+        const bool seen = bySilence.size() > 1 ? a.nearSilence >= 2 && a.noisySilenceGaps == a.silenceGaps
                                                : a.support >= 2;
         if (!seen || a.belowFloorShare() > kBelowFloorShare)
             continue;
@@ -545,6 +546,14 @@ void SoundTrackFinder::analyse()
         }
     }
     mFloorDb = mHasFloor ? a.lowest : mSettings.silenceDb;
+    // Without a floor or a silence, one steady stretch is noise or a tone,
+    // not music: its level does not vary as music does.
+    if (!mHasFloor && tracks.size() == 1) {
+        const auto keep = [&](int k) { return a.sounding(k); };
+        const Run& r = tracks.front();
+        if (quantile(a.level, r.begin, r.end, 0.95, keep) - quantile(a.level, r.begin, r.end, 0.05, keep) < kMusicSpreadDb)
+            tracks.clear();
+    }
     if (isDebug()) {
         getOStream() << "Track finder: lowest sustained level " << a.lowest << " dB, seen " << a.support
                      << " time(s); floor " << (mHasFloor ? "used" : "not used") << "; " << bySilence.size()

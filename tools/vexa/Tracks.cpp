@@ -168,6 +168,8 @@ QString findingOf(const SoundTrackFinder& finder, const QString& fileName)
     const SoundTrackFinder::Settings& s = finder.settings();
     switch (finder.outcome()) {
     case SoundTrackFinder::Outcome::Silence:
+        if (finder.frameCount() == 0)
+            return QStringLiteral("%1 : no sound: the file holds no audio frames").arg(fileName);
         return QStringLiteral("%1 : no sound: the file holds only silence (below %2 dBFS)").arg(fileName).arg(s.silenceDb);
     case SoundTrackFinder::Outcome::NoiseOnly:
         if (finder.hasFloor())
