@@ -34,7 +34,9 @@ constexpr double kMeetsFloorDb = 3.0;     // music as loud as the noise
 constexpr double kMinTrackSeconds = 0.5;  // shorter bursts are noise
 constexpr double kBelowFloorDb = 12.0;    // noise never dips this far below its level
 constexpr double kBelowFloorShare = 0.005; // ... in more than this share of the music
-constexpr double kSteadyDb = 3.0;         // noise holds its level within this
+constexpr double kSteadyDb = 3.0;
+constexpr double kDriftSeconds = 45.0;    // the floor is followed this far around each gap
+constexpr double kMaxDriftDb = 12.0;      // ... within this much of its quietest level         // noise holds its level within this
 constexpr double kBridgeSeconds = 0.4;   // dips between the last notes of a fade
 
 
@@ -385,6 +387,7 @@ struct TrackAnalysis {
     void followFloor()
     {
         floor.assign(level.size(), static_cast<float>(lowest));
+        followDrift();
         std::vector<Run> runs;
         for (int pass = 0; pass < 8; ++pass) {
             std::vector<Run> next = quietRuns(quietMask(true), gapHops);
@@ -421,6 +424,22 @@ struct TrackAnalysis {
             if (same)
                 break;
             floor = floorCurve(points, hops(), lowest);
+            followDrift();
+        }
+    }
+
+    // A floor that drifts between two gaps far apart: where the quietest
+    // level held nearby (kDriftSeconds either side) lies above the curve,
+    // but within kMaxDriftDb of the quietest of all, it is the floor there.
+    void followDrift()
+    {
+        const int radius = static_cast<int>(kDriftSeconds / kHopSeconds);
+        const Levels ahead = slidingExtreme(sustained, 2 * radius + 1, [](float a, float b) { return a < b; });
+        for (int k = 0; k < hops(); ++k) {
+            const float near = ahead[static_cast<size_t>(std::max(0, k - radius))];
+            float& f = floor[static_cast<size_t>(k)];
+            if (near <= lowest + kMaxDriftDb)
+                f = std::max(f, near);
         }
     }
 
