@@ -300,6 +300,7 @@ struct TrackAnalysis {
     int minTrackHops = 1;
     double lowest = -300.0;    // quietest level held for a gap's length
     Levels floor;              // the floor along the recording
+    Levels drift;              // where the floor may have drifted to
     int support = 0;           // how often the floor is seen (edges count twice)
     int nearSilence = 0;       // how often it is seen at an edge or beside silence
     int silenceGaps = 0;       // silences between tracks...
@@ -387,10 +388,15 @@ struct TrackAnalysis {
     void followFloor()
     {
         floor.assign(level.size(), static_cast<float>(lowest));
-        followDrift();
+        findDrift();
         std::vector<Run> runs;
         for (int pass = 0; pass < 8; ++pass) {
-            std::vector<Run> next = quietRuns(quietMask(true), gapHops);
+            std::vector<char> searched = quietMask(true);
+            for (int k = 0; k < hops(); ++k) {
+                const size_t i = static_cast<size_t>(k);
+                searched[i] = searched[i] || sustained[i] <= drift[i] + s.floorMarginDb;
+            }
+            std::vector<Run> next = quietRuns(searched, gapHops);
             std::vector<std::pair<int, double>> points;
             support = 0;
             nearSilence = 0;
@@ -424,22 +430,22 @@ struct TrackAnalysis {
             if (same)
                 break;
             floor = floorCurve(points, hops(), lowest);
-            followDrift();
         }
     }
 
-    // A floor that drifts between two gaps far apart: where the quietest
-    // level held nearby (kDriftSeconds either side) lies above the curve,
-    // but within kMaxDriftDb of the quietest of all, it is the floor there.
-    void followDrift()
+    // Where a floor that drifts between two gaps far apart may lie: the
+    // quietest level held nearby (kDriftSeconds either side), when within
+    // kMaxDriftDb of the quietest of all. Runs found at it join the floor
+    // only when they are steady noise.
+    void findDrift()
     {
         const int radius = static_cast<int>(kDriftSeconds / kHopSeconds);
         const Levels ahead = slidingExtreme(sustained, 2 * radius + 1, [](float a, float b) { return a < b; });
+        drift.assign(level.size(), static_cast<float>(lowest));
         for (int k = 0; k < hops(); ++k) {
             const float near = ahead[static_cast<size_t>(std::max(0, k - radius))];
-            float& f = floor[static_cast<size_t>(k)];
             if (near <= lowest + kMaxDriftDb)
-                f = std::max(f, near);
+                drift[static_cast<size_t>(k)] = std::max(near, static_cast<float>(lowest));
         }
     }
 
@@ -502,7 +508,7 @@ void SoundTrackFinder::analyse()
 {
     const double hopSec = hopSeconds();
     TrackAnalysis a{mSettings, medianLevels(mHopPower, kMedianRadius), medianLevels(mHopPower, kEdgeRadius), {}, {}, {}, 1,
-                    1, -300.0, {}, 0, 0, 0, 0};
+                    1, -300.0, {}, {}, 0, 0, 0, 0};
     mLevelsDb = a.level;
     const int hops = a.hops();
     a.silent.resize(static_cast<size_t>(hops));
