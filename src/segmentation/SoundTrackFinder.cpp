@@ -396,6 +396,7 @@ struct TrackAnalysis {
                 const size_t i = static_cast<size_t>(k);
                 searched[i] = searched[i] || sustained[i] <= drift[i] + s.floorMarginDb;
             }
+            markEdgeNoise(searched);
             std::vector<Run> next = quietRuns(searched, gapHops);
             std::vector<std::pair<int, double>> points;
             support = 0;
@@ -447,6 +448,26 @@ struct TrackAnalysis {
             if (near <= lowest + kMaxDriftDb)
                 drift[static_cast<size_t>(k)] = std::max(near, static_cast<float>(lowest));
         }
+    }
+
+    // The run-in and run-out of a side: steady noise at either end (past any
+    // silence), within kMaxDriftDb of the quietest level, even where the
+    // floor has drifted far from the nearest gap.
+    void markEdgeNoise(std::vector<char>& quiet) const
+    {
+        const auto near = [&](int k) {
+            return !sounding(k) || sustained[static_cast<size_t>(k)] <= lowest + kMaxDriftDb;
+        };
+        int end = 0;
+        while (end < hops() && near(end))
+            ++end;
+        if (steady({0, end}))
+            std::fill(quiet.begin(), quiet.begin() + end, 1);
+        int begin = hops();
+        while (begin > 0 && near(begin - 1))
+            --begin;
+        if (steady({begin, hops()}))
+            std::fill(quiet.begin() + begin, quiet.end(), 1);
     }
 
     // The stretches between quiet runs that hold music: with a floor, their
