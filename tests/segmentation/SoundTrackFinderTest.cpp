@@ -44,9 +44,11 @@ struct Side {
     double trailZeros = 0;
     double runIn = 2.0;
     double runOut = 3.0;
+    bool mono = false;
 };
 
 struct Synth {
+    bool mono = false;
     std::vector<double> music, bed, silence; // silence: 1 where the whole signal is zero
     std::vector<std::pair<double, double>> truth; // seconds
 };
@@ -161,6 +163,7 @@ Synth synthesise(const Side& side)
     const auto frames = [&](double s) { return static_cast<size_t>(std::llround(s * rate)); };
     std::mt19937 rng(2024);
     Synth out;
+    out.mono = side.mono;
     std::vector<std::pair<size_t, size_t>> spans; // music pieces
     size_t at = frames(side.leadZeros + side.runIn);
     for (const Piece& p : side.pieces) {
@@ -239,7 +242,7 @@ std::vector<SoundTools::StereoFrame<double>> framesOf(const Synth& s)
     std::vector<SoundTools::StereoFrame<double>> f(s.music.size());
     for (size_t i = 0; i < f.size(); ++i) {
         const double v = s.silence[i] ? 0.0 : s.music[i] + s.bed[i];
-        f[i] = {v, s.silence[i] ? 0.0 : 0.9 * s.music[i] + s.bed[(i + 1234) % f.size()]};
+        f[i] = {v, s.mono || s.silence[i] ? v : 0.9 * s.music[i] + s.bed[(i + 1234) % f.size()]};
     }
     return f;
 }
@@ -304,6 +307,7 @@ const std::vector<Side> kSides = {
     {"8 kHz", 8000, Bed::White, -60, kFour},
     {"48 kHz", 48000, Bed::Pink, -60, {{15, -14}, {10, -20}}},
     {"192 kHz", 192000, Bed::White, -60, {{6, -14}, {5, -20}}, 0, 0, 1.5, 2.0},
+    {"mono 44.1 kHz", 44100, Bed::Hiss, -55, {{15, -14}, {10, -20, Fade::Linear}}, 1.0, 0, 2.0, 3.0, true},
 };
 
 } // namespace
