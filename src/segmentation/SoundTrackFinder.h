@@ -36,12 +36,8 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <vector>
-
-namespace vexa::detail {
-struct TrackAnalysis;
-struct HopRun;
-} // namespace vexa::detail
 
 class VEXA_EXPORT SoundTrackFinder : public SoundAlgo {
     Q_OBJECT
@@ -102,7 +98,7 @@ public:
     bool hasFloor() const { return mHasFloor; }
     double floorDb() const { return mFloorDb; }
     // The smoothed level every hopSeconds (dBFS), as the finder saw it.
-    const std::vector<float>& levelsDb() const { return mLevelsDb; }
+    std::vector<float> levelsDb() const;
     double hopSeconds() const;
     unsigned int frameCount() const { return mFrames; }
 
@@ -120,9 +116,6 @@ protected:
 private:
     void closeHop();
     void analyse();
-    void placeBoundaries(const vexa::detail::TrackAnalysis& analysis, std::vector<vexa::detail::HopRun>& tracks);
-    void storeResults(const vexa::detail::TrackAnalysis& analysis, const std::vector<vexa::detail::HopRun>& tracks,
-                      const std::vector<double>& gapDb);
 
     Settings mSettings;
     unsigned int mHop = 441;
@@ -131,12 +124,11 @@ private:
     double mPrevMeanL = 0.0, mPrevMeanR = 0.0;
     unsigned int mHopCount = 0;
     unsigned int mFrames = 0;
-    std::vector<float> mHopPower; // mean square per hop
+    std::vector<uint8_t> mHopCodes; // level of each hop, in half-decibel steps
     // Results.
     Outcome mOutcome = Outcome::None;
     bool mHasFloor = false;
     double mFloorDb = -100.0;
-    std::vector<float> mLevelsDb;
     std::vector<Track> mTracks;
     std::vector<Gap> mGaps;
 };

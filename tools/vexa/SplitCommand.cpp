@@ -159,6 +159,7 @@ int runSplit(int argc, char** argv)
     unsigned int rate = 44100;
     RMSStepDetector* detector = nullptr;
     Detection detection; // the track finder's envelope and gaps
+    detection.wantEnvelope = args.has("plot");
     if (args.has("load-regions")) {
         const QString name = args.value("load-regions");
         QFile file(name);

@@ -213,8 +213,11 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
         }
         const QString finding = findingOf(*finder, fileName);
         if (detection) {
-            detection->envelope.stepSeconds = finder->hopSeconds();
-            detection->envelope.levelsDb.assign(finder->levelsDb().begin(), finder->levelsDb().end());
+            if (detection->wantEnvelope) {
+                const std::vector<float> levels = finder->levelsDb();
+                detection->envelope.stepSeconds = finder->hopSeconds();
+                detection->envelope.levelsDb.assign(levels.begin(), levels.end());
+            }
             detection->gaps = finder->gaps();
             detection->finding = finding;
         }

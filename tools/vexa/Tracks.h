@@ -48,6 +48,7 @@ struct LevelEnvelope {
 
 // What the track finder saw besides the regions.
 struct Detection {
+    bool wantEnvelope = false; // fill the envelope (for a picture)
     LevelEnvelope envelope;
     std::vector<SoundTrackFinder::Gap> gaps; // how sure each boundary is
     QString finding;                         // why there is one track, or none
