@@ -98,7 +98,7 @@ LevelCodes opening(const LevelCodes& s, int width)
 
 // Runs of hops where quiet[k] holds: those of at least minLength hops, and
 // those touching either end of the recording.
-std::vector<Run> quietRuns(const std::vector<char>& quiet, int minLength)
+std::vector<Run> quietRuns(const Mask& quiet, int minLength)
 {
     const int n = static_cast<int>(quiet.size());
     std::vector<Run> runs;
@@ -117,32 +117,41 @@ std::vector<Run> quietRuns(const std::vector<char>& quiet, int minLength)
     return runs;
 }
 
-// The floor at each hop, interpolated linearly between the levels measured
-// in the gaps found so far (constant before the first and after the last),
-// never below the quietest level of the recording.
-LevelCodes floorCurve(const std::vector<std::pair<int, double>>& points, int hops, double lowest)
+} // namespace
+
+FloorCurve::FloorCurve(std::vector<std::pair<int, double>> points, double lowest)
+    : mPoints(std::move(points))
+    , mLowest(lowest)
 {
-    LevelCodes f(static_cast<size_t>(hops), lowest);
-    size_t next = 0;
-    for (int k = 0; k < hops && !points.empty(); ++k) {
-        while (next < points.size() && points[next].first <= k)
-            ++next;
-        double level;
-        if (next == 0)
-            level = points.front().second;
-        else if (next == points.size())
-            level = points.back().second;
-        else {
-            const auto& a = points[next - 1];
-            const auto& b = points[next];
-            level = a.second + (b.second - a.second) * (k - a.first) / static_cast<double>(b.first - a.first);
-        }
-        f.set(static_cast<size_t>(k), std::max(level, lowest));
-    }
-    return f;
 }
 
-} // namespace
+double FloorCurve::at(int hop) const
+{
+    if (mPoints.empty())
+        return mLowest;
+    const auto next = std::upper_bound(mPoints.begin(), mPoints.end(), hop,
+                                       [](int h, const std::pair<int, double>& p) { return h < p.first; });
+    double level;
+    if (next == mPoints.begin())
+        level = mPoints.front().second;
+    else if (next == mPoints.end())
+        level = mPoints.back().second;
+    else {
+        const auto& a = *(next - 1);
+        level = a.second + (next->second - a.second) * (hop - a.first) / static_cast<double>(next->first - a.first);
+    }
+    return std::max(level, mLowest);
+}
+
+double FloorCurve::highest(int begin, int end) const
+{
+    double top = std::max(at(begin), at(end - 1));
+    for (const auto& p : mPoints) {
+        if (p.first >= begin && p.first < end)
+            top = std::max(top, p.second);
+    }
+    return top;
+}
 
 uint8_t LevelCodes::encode(double db)
 {
@@ -171,9 +180,9 @@ TrackAnalysis::TrackAnalysis(const SoundTrackFinder::Settings& settings, const s
     mMinTrackHops = static_cast<int>(std::lround(kMinTrackSeconds / hopSeconds));
     mDriftHops = static_cast<int>(std::lround(kDriftSeconds / hopSeconds));
     mSustained = opening(mLevel, mGapHops);
-    mLongSilence.assign(static_cast<size_t>(n), 0);
+    mLongSilence.assign(static_cast<size_t>(n), false);
     for (const Run& r : quietRuns(quietMask(false), mGapHops))
-        std::fill(mLongSilence.begin() + r.begin, mLongSilence.begin() + r.end, 1);
+        std::fill(mLongSilence.begin() + r.begin, mLongSilence.begin() + r.end, true);
 }
 
 double TrackAnalysis::edge(int k) const
@@ -184,12 +193,12 @@ double TrackAnalysis::edge(int k) const
 bool TrackAnalysis::atFloor(int k) const
 {
     const size_t i = static_cast<size_t>(k);
-    return mSustained[i] <= mFloor[i] + mSettings.floorMarginDb;
+    return mSustained[i] <= mFloor.at(k) + mSettings.floorMarginDb;
 }
 
-std::vector<char> TrackAnalysis::quietMask(bool useFloor) const
+Mask TrackAnalysis::quietMask(bool useFloor) const
 {
-    std::vector<char> quiet(static_cast<size_t>(hops()));
+    Mask quiet(static_cast<size_t>(hops()));
     for (int k = 0; k < hops(); ++k)
         quiet[static_cast<size_t>(k)] = !sounding(k) || (useFloor && atFloor(k));
     return quiet;
@@ -235,17 +244,21 @@ bool TrackAnalysis::steadyStretch(int begin, int end) const
 double TrackAnalysis::belowFloorShare() const
 {
     const int beside = static_cast<int>(std::lround(kBesideSilenceSeconds / mHopSeconds));
-    int counted = 0, below = 0, lastSilent = -1000000;
-    std::vector<int> nextSilent(static_cast<size_t>(hops()) + 1, 1000000000);
-    for (int k = hops() - 1; k >= 0; --k)
-        nextSilent[static_cast<size_t>(k)] = longSilent(k) ? k : nextSilent[static_cast<size_t>(k) + 1];
+    Mask near(static_cast<size_t>(hops()), false);
+    for (int k = 0, last = -beside - 1; k < hops(); ++k) {
+        last = longSilent(k) ? k : last;
+        near[static_cast<size_t>(k)] = k - last <= beside;
+    }
+    for (int k = hops() - 1, next = hops() + beside + 1; k >= 0; --k) {
+        next = longSilent(k) ? k : next;
+        near[static_cast<size_t>(k)] = near[static_cast<size_t>(k)] || next - k <= beside;
+    }
+    int counted = 0, below = 0;
     for (int k = 0; k < hops(); ++k) {
-        if (longSilent(k))
-            lastSilent = k;
-        if (!sounding(k) || k - lastSilent <= beside || nextSilent[static_cast<size_t>(k)] - k <= beside)
+        if (!sounding(k) || near[static_cast<size_t>(k)])
             continue;
         ++counted;
-        below += edge(k) < mFloor[static_cast<size_t>(k)] - kBelowFloorDb;
+        below += edge(k) < mFloor.at(k) - kBelowFloorDb;
     }
     return counted > 0 ? static_cast<double>(below) / counted : 0.0;
 }
@@ -255,11 +268,11 @@ double TrackAnalysis::belowFloorShare() const
 // floor is interpolated between them) until the gaps stop changing.
 void TrackAnalysis::followFloor()
 {
-    mFloor = LevelCodes(static_cast<size_t>(hops()), mLowest);
+    mFloor = FloorCurve({}, mLowest);
     const LevelCodes drift = findDrift();
     std::vector<Run> runs;
     for (int pass = 0; pass < 8; ++pass) {
-        std::vector<char> searched = quietMask(true);
+        Mask searched = quietMask(true);
         for (int k = 0; k < hops(); ++k) {
             const size_t i = static_cast<size_t>(k);
             searched[i] = searched[i] || mSustained[i] <= drift[i] + mSettings.floorMarginDb;
@@ -295,7 +308,7 @@ void TrackAnalysis::followFloor()
         runs = std::move(next);
         if (same)
             break;
-        mFloor = floorCurve(points, hops(), mLowest);
+        mFloor = FloorCurve(std::move(points), mLowest);
     }
 }
 
@@ -330,25 +343,25 @@ LevelCodes TrackAnalysis::findDrift() const
 // The run-in and run-out of a side: steady noise at either end (past any
 // silence), within kMaxDriftDb of the quietest level, even where the floor
 // has drifted far from the nearest gap.
-void TrackAnalysis::markEdgeNoise(std::vector<char>& quiet) const
+void TrackAnalysis::markEdgeNoise(Mask& quiet) const
 {
     const auto near = [&](int k) { return !sounding(k) || mSustained[static_cast<size_t>(k)] <= mLowest + kMaxDriftDb; };
     int end = 0;
     while (end < hops() && near(end))
         ++end;
     if (steady({0, end}))
-        std::fill(quiet.begin(), quiet.begin() + end, 1);
+        std::fill(quiet.begin(), quiet.begin() + end, true);
     int begin = hops();
     while (begin > 0 && near(begin - 1))
         --begin;
     if (steady({begin, hops()}))
-        std::fill(quiet.begin() + begin, quiet.end(), 1);
+        std::fill(quiet.begin() + begin, quiet.end(), true);
 }
 
 // The stretches between quiet runs that hold music: with a floor, their
 // loudest 5 % rise minDepthDb above it; without, they stand that far above
 // silence.
-std::vector<Run> TrackAnalysis::musicBetween(const std::vector<char>& quiet, bool useFloor) const
+std::vector<Run> TrackAnalysis::musicBetween(const Mask& quiet, bool useFloor) const
 {
     const std::vector<Run> runs = quietRuns(quiet, mGapHops);
     const auto levelAt = [&](int k) { return mLevel.code(static_cast<size_t>(k)); };
@@ -360,7 +373,7 @@ std::vector<Run> TrackAnalysis::musicBetween(const std::vector<char>& quiet, boo
             const double top = quantile(levelAt, from, to, 0.95, [&](int k) { return sounding(k); });
             double base = mSettings.silenceDb;
             if (useFloor)
-                base = LevelCodes::decode(*std::max_element(mFloor.codes().begin() + from, mFloor.codes().begin() + to));
+                base = mFloor.highest(from, to);
             if (top >= base + mSettings.minDepthDb)
                 tracks.push_back({from, to});
         }
@@ -477,7 +490,7 @@ void TrackAnalysis::gapStats(int begin, int end, double& levelDb, double& spread
 {
     const auto core = [&](int k) {
         const size_t i = static_cast<size_t>(k);
-        return sounding(k) && (!mHasFloor || std::fabs(mSustained[i] - mFloor[i]) <= mSettings.floorMarginDb);
+        return sounding(k) && (!mHasFloor || std::fabs(mSustained[i] - mFloor.at(k)) <= mSettings.floorMarginDb);
     };
     const auto edgeAt = [&](int k) { return medianAround(mHop, k, kEdgeRadius); };
     const double middle = quantile(edgeAt, begin, end, 0.5, core);

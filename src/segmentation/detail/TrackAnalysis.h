@@ -43,6 +43,23 @@ private:
     std::vector<uint8_t> mCodes;
 };
 
+using Mask = std::vector<bool>;
+
+// The floor along the recording: linear between the levels measured in the
+// gaps found (constant before the first and after the last), never below
+// the quietest level.
+class FloorCurve {
+public:
+    FloorCurve() = default;
+    FloorCurve(std::vector<std::pair<int, double>> points, double lowest);
+    double at(int hop) const;
+    double highest(int begin, int end) const; // over hops [begin, end)
+
+private:
+    std::vector<std::pair<int, double>> mPoints; // hop, level (dB)
+    double mLowest = -300.0;
+};
+
 // What the analysis found, in hops.
 struct TrackSearch {
     SoundTrackFinder::Outcome outcome = SoundTrackFinder::Outcome::None;
@@ -68,17 +85,17 @@ public:
 private:
     int hops() const { return static_cast<int>(mLevel.size()); }
     bool sounding(int k) const { return mLevel[static_cast<size_t>(k)] >= mSettings.silenceDb; }
-    bool longSilent(int k) const { return mLongSilence[static_cast<size_t>(k)] != 0; }
+    bool longSilent(int k) const { return mLongSilence[static_cast<size_t>(k)]; }
     double edge(int k) const;
     bool atFloor(int k) const;
-    std::vector<char> quietMask(bool useFloor) const;
+    Mask quietMask(bool useFloor) const;
     bool steady(const HopRun& r) const;
     bool steadyStretch(int begin, int end) const;
     double belowFloorShare() const;
     void followFloor();
     LevelCodes findDrift() const;
-    void markEdgeNoise(std::vector<char>& quiet) const;
-    std::vector<HopRun> musicBetween(const std::vector<char>& quiet, bool useFloor) const;
+    void markEdgeNoise(Mask& quiet) const;
+    std::vector<HopRun> musicBetween(const Mask& quiet, bool useFloor) const;
     bool tryFloor(const std::vector<HopRun>& bySilence, std::vector<HopRun>& tracks, std::ostream* trace);
     void gapStats(int begin, int end, double& levelDb, double& spreadDb) const;
     void placeBoundaries(std::vector<HopRun>& tracks, std::vector<double>& gapDb, std::ostream* trace) const;
@@ -88,8 +105,8 @@ private:
     double mHopSeconds;
     LevelCodes mLevel;        // 150 ms median level
     LevelCodes mSustained;    // lowest level held for a gap's length around each hop
-    LevelCodes mFloor;        // the floor along the recording
-    std::vector<char> mLongSilence; // in silence as long as a gap, or at either end
+    FloorCurve mFloor;        // the floor along the recording
+    Mask mLongSilence;        // in silence as long as a gap, or at either end
     int mGapHops = 1;
     int mMinTrackHops = 1;
     int mDriftHops = 1;
