@@ -143,6 +143,26 @@ double FloorCurve::at(int hop) const
     return std::max(level, mLowest);
 }
 
+double FloorCurve::Cursor::at(int hop)
+{
+    const auto& points = mCurve.mPoints;
+    while (mNext < points.size() && points[mNext].first <= hop)
+        ++mNext;
+    double level;
+    if (points.empty())
+        return mCurve.mLowest;
+    if (mNext == 0)
+        level = points.front().second;
+    else if (mNext == points.size())
+        level = points.back().second;
+    else {
+        const auto& a = points[mNext - 1];
+        const auto& b = points[mNext];
+        level = a.second + (b.second - a.second) * (hop - a.first) / static_cast<double>(b.first - a.first);
+    }
+    return std::max(level, mCurve.mLowest);
+}
+
 double FloorCurve::highest(int begin, int end) const
 {
     double top = std::max(at(begin), at(end - 1));
@@ -190,17 +210,14 @@ double TrackAnalysis::edge(int k) const
     return LevelCodes::decode(medianAround(mHop, k, kEdgeRadius));
 }
 
-bool TrackAnalysis::atFloor(int k) const
-{
-    const size_t i = static_cast<size_t>(k);
-    return mSustained[i] <= mFloor.at(k) + mSettings.floorMarginDb;
-}
-
 Mask TrackAnalysis::quietMask(bool useFloor) const
 {
     Mask quiet(static_cast<size_t>(hops()));
-    for (int k = 0; k < hops(); ++k)
-        quiet[static_cast<size_t>(k)] = !sounding(k) || (useFloor && atFloor(k));
+    FloorCurve::Cursor floor(mFloor);
+    for (int k = 0; k < hops(); ++k) {
+        quiet[static_cast<size_t>(k)] = !sounding(k)
+            || (useFloor && mSustained[static_cast<size_t>(k)] <= floor.at(k) + mSettings.floorMarginDb);
+    }
     return quiet;
 }
 
@@ -254,11 +271,12 @@ double TrackAnalysis::belowFloorShare() const
         near[static_cast<size_t>(k)] = near[static_cast<size_t>(k)] || next - k <= beside;
     }
     int counted = 0, below = 0;
+    FloorCurve::Cursor floor(mFloor);
     for (int k = 0; k < hops(); ++k) {
         if (!sounding(k) || near[static_cast<size_t>(k)])
             continue;
         ++counted;
-        below += edge(k) < mFloor.at(k) - kBelowFloorDb;
+        below += edge(k) < floor.at(k) - kBelowFloorDb;
     }
     return counted > 0 ? static_cast<double>(below) / counted : 0.0;
 }

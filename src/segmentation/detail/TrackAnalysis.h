@@ -50,14 +50,27 @@ using Mask = std::vector<bool>;
 // the quietest level.
 class FloorCurve {
 public:
+    class Cursor;
     FloorCurve() = default;
     FloorCurve(std::vector<std::pair<int, double>> points, double lowest);
     double at(int hop) const;
     double highest(int begin, int end) const; // over hops [begin, end)
 
+
 private:
     std::vector<std::pair<int, double>> mPoints; // hop, level (dB)
     double mLowest = -300.0;
+};
+
+// Reads a floor curve at increasing hops without searching.
+class FloorCurve::Cursor {
+public:
+    explicit Cursor(const FloorCurve& curve) : mCurve(curve) {}
+    double at(int hop);
+
+private:
+    const FloorCurve& mCurve;
+    size_t mNext = 0;
 };
 
 // What the analysis found, in hops.
@@ -87,7 +100,6 @@ private:
     bool sounding(int k) const { return mLevel[static_cast<size_t>(k)] >= mSettings.silenceDb; }
     bool longSilent(int k) const { return mLongSilence[static_cast<size_t>(k)]; }
     double edge(int k) const;
-    bool atFloor(int k) const;
     Mask quietMask(bool useFloor) const;
     bool steady(const HopRun& r) const;
     bool steadyStretch(int begin, int end) const;
