@@ -2,30 +2,35 @@
 // live set) as the stretches of music between gaps.
 //
 // One pass measures the level of the recording every 10 ms (DC removed, both
-// channels averaged). At the end of the stream the levels are smoothed with
-// a 150 ms median, so that clicks and crackle do not count, and the finder
-// decides:
+// channels averaged; a click stays in its hop). At the end of the stream the
+// levels are smoothed with a 150 ms median, so that clicks and crackle do not
+// count, and the finder decides:
 //   silence  levels below silenceDb (digital zeros, dither) are silence;
-//   floor    the noise floor is the lowest level that the recording holds
-//            for at least a gap's length, seen at its start or end or in
-//            two places at least; it is followed along the recording from
-//            gap to gap, so a floor that drifts by several dB is tracked;
+//   floor    the noise floor is the quietest level that the recording holds
+//            for a gap's length as steady noise, seen in its run-in or
+//            run-out or in two gaps at least (on a side that silence already
+//            parts, beside every silence), that the music never undercuts;
+//            it is followed from gap to gap, so a floor that drifts by
+//            several dB is tracked. A quiet passage of the music fails
+//            these tests and is no floor;
 //   gap      a stretch of at least minGapSeconds that stays within
 //            floorMarginDb of the floor, or is silence;
-//   track    a stretch between gaps whose level rises at least minDepthDb
-//            above the floor (without a floor: whose level varies like
-//            music, not like steady noise or a tone). Shorter stretches
-//            than half a second and stretches of noise join the gaps.
+//   track    a stretch between gaps whose loudest part rises minDepthDb
+//            above the floor (without a floor, above silence). Stretches
+//            shorter than half a second and stretches of noise join the
+//            gaps; a recording that is one steady level (noise, a tone) has
+//            no track.
 // The boundaries are then placed where the music meets the floor: a track
-// starts where its level first rises 3 dB above the gap's floor (the music
-// as loud as the noise) and ends where it last stays there, so that a
-// fade-out ends where it reaches the floor. A pause shorter than the gap
-// length (a dropout, a breath) and a quiet passage that stays above the
-// floor keep a track whole.
+// grows into its gaps while its 50 ms level stands 3 dB above the gap's
+// noise (the music as loud as the noise; more where the noise wanders), so
+// that a fade-out ends where it reaches the floor; beside a digital silence
+// with no noise between, it ends where the silence starts. A pause shorter
+// than the gap length (a dropout, a breath) and a quiet passage that stays
+// above the floor keep a track whole.
 //
 // The finder runs as a node through processAll (its output buffer is not
-// written) or over a file with findInFile; memory grows by a few bytes per
-// 10 ms of input.
+// written) or over a file with findInFile. It keeps about 4 bytes per 10 ms
+// of input (4 MB for three hours).
 #ifndef VEXA_SOUNDTRACKFINDER_H
 #define VEXA_SOUNDTRACKFINDER_H
 
