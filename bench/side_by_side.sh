@@ -242,5 +242,10 @@ fi
     "music10.wav: 600 s of 44.1 kHz stereo; album_side.wav: 20.6 min, 6 tracks)."
   echo
   cat "$OUT/table.md"
-} > "$ROOT/bench/RESULTS.md"
+  # The track-finding section comes from bench/corpus/run.sh: kept as it is.
+  if [ -f "$ROOT/bench/RESULTS.md" ]; then
+    sed -n '/^## Track finding on the corpus/,$p' "$ROOT/bench/RESULTS.md" | { read -r first && { echo; echo "$first"; cat; }; } || true
+  fi
+} > "$OUT/RESULTS.md"
+mv "$OUT/RESULTS.md" "$ROOT/bench/RESULTS.md"
 echo "written: bench/RESULTS.md"

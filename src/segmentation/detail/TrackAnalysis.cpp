@@ -127,40 +127,34 @@ FloorCurve::FloorCurve(std::vector<std::pair<int, double>> points, double lowest
 
 double FloorCurve::at(int hop) const
 {
-    if (mPoints.empty())
-        return mLowest;
     const auto next = std::upper_bound(mPoints.begin(), mPoints.end(), hop,
                                        [](int h, const std::pair<int, double>& p) { return h < p.first; });
+    return interpolate(static_cast<size_t>(next - mPoints.begin()), hop);
+}
+
+// The level at `hop`, with `next` the index of the first point after it.
+double FloorCurve::interpolate(size_t next, int hop) const
+{
+    if (mPoints.empty())
+        return mLowest;
     double level;
-    if (next == mPoints.begin())
+    if (next == 0)
         level = mPoints.front().second;
-    else if (next == mPoints.end())
+    else if (next == mPoints.size())
         level = mPoints.back().second;
     else {
-        const auto& a = *(next - 1);
-        level = a.second + (next->second - a.second) * (hop - a.first) / static_cast<double>(next->first - a.first);
+        const auto& a = mPoints[next - 1];
+        const auto& b = mPoints[next];
+        level = a.second + (b.second - a.second) * (hop - a.first) / static_cast<double>(b.first - a.first);
     }
     return std::max(level, mLowest);
 }
 
 double FloorCurve::Cursor::at(int hop)
 {
-    const auto& points = mCurve.mPoints;
-    while (mNext < points.size() && points[mNext].first <= hop)
+    while (mNext < mCurve.mPoints.size() && mCurve.mPoints[mNext].first <= hop)
         ++mNext;
-    double level;
-    if (points.empty())
-        return mCurve.mLowest;
-    if (mNext == 0)
-        level = points.front().second;
-    else if (mNext == points.size())
-        level = points.back().second;
-    else {
-        const auto& a = points[mNext - 1];
-        const auto& b = points[mNext];
-        level = a.second + (b.second - a.second) * (hop - a.first) / static_cast<double>(b.first - a.first);
-    }
-    return std::max(level, mCurve.mLowest);
+    return mCurve.interpolate(mNext, hop);
 }
 
 double FloorCurve::highest(int begin, int end) const

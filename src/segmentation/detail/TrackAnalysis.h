@@ -58,6 +58,8 @@ public:
 
 
 private:
+    double interpolate(size_t next, int hop) const;
+
     std::vector<std::pair<int, double>> mPoints; // hop, level (dB)
     double mLowest = -300.0;
 };
