@@ -13,7 +13,9 @@
 struct SoundReaderMp3::Private {
     mpg123_handle* handle = nullptr;
     unsigned int sampleRate = 0;
-    std::vector<int16_t> pcm; // decode buffer, 2 samples per frame
+    unsigned int channels = 0;  // the file's own
+    bool floatOutput = false;   // decoded to 32-bit float, else to 16-bit
+    std::vector<unsigned char> pcm; // decode buffer, 2 samples per frame
     unsigned int pcmFrames = 0;
     std::string context; // the file name, as the context of error texts
 };
@@ -139,6 +141,21 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     // Mono is decoded to two equal channels; the decoder's own notices on
     // damaged streams are reported through our results instead.
     mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0.0);
+    // Floating point, as the decoder computes it: samples beyond full scale
+    // (loud masters decode above it) survive, with no 16-bit rounding.
+    // 16-bit where this libmpg123 has no float output.
+    const long* rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    mpg123_format_none(handle);
+    bool floatOutput = true;
+    for (size_t i = 0; i < rateCount; ++i)
+        floatOutput = floatOutput && mpg123_format(handle, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32) == MPG123_OK;
+    if (!floatOutput) {
+        mpg123_format_none(handle);
+        for (size_t i = 0; i < rateCount; ++i)
+            mpg123_format(handle, rates[i], MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    }
     long rate = 0;
     int channels = 0;
     int encoding = 0;
@@ -154,14 +171,16 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     }
     d->handle = handle;
     d->sampleRate = static_cast<unsigned int>(rate);
-    if (encoding != MPG123_ENC_SIGNED_16) {
+    d->floatOutput = encoding == MPG123_ENC_FLOAT_32;
+    if (encoding != MPG123_ENC_SIGNED_16 && !d->floatOutput) {
         setError(QStringLiteral("Only 16 bits mp3 supported"), d->context.c_str());
         close();
         return SoundTools::StatusError;
     }
+    // The decoder is told to deliver stereo; the stream's own mode says mono.
+    mpg123_frameinfo frame;
+    d->channels = mpg123_info(handle, &frame) == MPG123_OK && frame.mode == MPG123_M_MONO ? 1u : 2u;
     mpg123_scan(handle);
-    mpg123_format_none(handle);
-    mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
     return SoundTools::StatusOk;
 }
 
@@ -211,12 +230,13 @@ unsigned int SoundReaderMp3::read(unsigned int frames, double* dst)
 {
     if (!d->handle || frames == 0)
         return 0;
+    const size_t frameBytes = d->floatOutput ? 2 * sizeof(float) : 2 * sizeof(int16_t);
     if (frames != d->pcmFrames) {
         d->pcmFrames = frames;
-        d->pcm.assign(2 * static_cast<size_t>(frames), 0);
+        d->pcm.assign(frameBytes * frames, 0);
     }
-    unsigned char* const out = reinterpret_cast<unsigned char*>(d->pcm.data());
-    const size_t wanted = static_cast<size_t>(frames) * 4;
+    unsigned char* const out = d->pcm.data();
+    const size_t wanted = static_cast<size_t>(frames) * frameBytes;
     size_t filled = 0;
     int code = MPG123_OK;
     // The decoder may stop early on a format notice; go on until the block
@@ -230,15 +250,37 @@ unsigned int SoundReaderMp3::read(unsigned int frames, double* dst)
         if (code != MPG123_OK || done == 0)
             break;
     }
-    const unsigned int n = static_cast<unsigned int>(filled / 4);
+    const unsigned int n = static_cast<unsigned int>(filled / frameBytes);
     if (code != MPG123_OK) {
         qDebug() << "mp3 reader return code " << code;
         qDebug() << "count " << n;
     }
-    const int16_t* src = d->pcm.data();
-    for (size_t i = 0; i < 2 * static_cast<size_t>(n); ++i)
-        dst[i] = src[i] * 3.0517578125e-5;
+    if (d->floatOutput) {
+        const float* src = reinterpret_cast<const float*>(out);
+        std::copy(src, src + 2 * static_cast<size_t>(n), dst);
+    } else {
+        const int16_t* src = reinterpret_cast<const int16_t*>(out);
+        for (size_t i = 0; i < 2 * static_cast<size_t>(n); ++i)
+            dst[i] = src[i] * 3.0517578125e-5;
+    }
     return n;
+}
+
+unsigned int SoundReaderMp3::getChannelNum() const
+{
+    return d->handle ? d->channels : 0u;
+}
+
+unsigned int SoundReaderMp3::getBitrate() const
+{
+    if (!d->handle)
+        return 0;
+    mpg123_frameinfo info;
+    if (mpg123_info(d->handle, &info) != MPG123_OK)
+        return 0;
+    if (info.vbr == MPG123_CBR)
+        return static_cast<unsigned int>(info.bitrate);
+    return info.vbr == MPG123_ABR ? static_cast<unsigned int>(info.abr_rate) : 0u;
 }
 
 bool SoundReaderMp3::getTags(SoundIDTag& tags)

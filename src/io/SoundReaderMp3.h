@@ -1,5 +1,6 @@
-// Reader of MPEG audio files (MP3) decoded by libmpg123 to 16-bit stereo at
-// the file's own rate; mono files are delivered with equal channels. Tags
+// Reader of MPEG audio files (MP3) decoded by libmpg123 to floating-point
+// stereo at the file's own rate (16-bit where libmpg123 has no float
+// output); mono files are delivered with equal channels. Tags
 // come from the ID3v2 tag, or from the ID3v1 tag when there is no ID3v2 tag.
 #ifndef VEXA_SOUNDREADERMP3_H
 #define VEXA_SOUNDREADERMP3_H
@@ -28,6 +29,11 @@ public:
     bool getTags(SoundIDTag& tags) override;
 
     bool isOpen() const;
+    // The file's own channel count (1 or 2), 0 when closed.
+    unsigned int getChannelNum() const;
+    // Bit rate in kbit/s of a constant or average rate file; 0 for a
+    // variable rate, or when closed.
+    unsigned int getBitrate() const;
 
 protected:
     unsigned int read(unsigned int frames, double* dst) override;

@@ -128,6 +128,30 @@ TEST_F(Mp3Io, LoudInputIsClipped)
     EXPECT_GT(iotest::correlation(clipped, back, 0, lag, frames - kMaxExtra), 0.97);
 }
 
+// Decoding is floating point: a square wave at full scale, whose encoded
+// form rings above it, comes back above full scale, with no 16-bit grid.
+TEST_F(Mp3Io, DecodesAboveFullScaleWithoutRounding)
+{
+    const unsigned int frames = 22050;
+    std::vector<double> square(2 * frames);
+    for (unsigned int i = 0; i < frames; ++i)
+        square[2 * i] = square[2 * i + 1] = (i / 50) % 2 ? 1.0 : -1.0;
+    ASSERT_TRUE(encode(path("square.mp3"), square));
+    SoundReaderMp3 reader;
+    ASSERT_EQ(reader.open(path("square.mp3")), SoundTools::StatusOk);
+    EXPECT_EQ(reader.getChannelNum(), 2u);
+    reader.rewind();
+    const std::vector<double> back = readAll(reader);
+    double peak = 0.0;
+    size_t offGrid = 0;
+    for (double v : back) {
+        peak = std::max(peak, std::fabs(v));
+        offGrid += std::fabs(v * 32768.0 - std::round(v * 32768.0)) > 1e-3;
+    }
+    EXPECT_GT(peak, 1.02);
+    EXPECT_GT(offGrid, back.size() / 2);
+}
+
 // A mono file is delivered with equal channels.
 TEST_F(Mp3Io, MonoDecodesToEqualChannels)
 {
@@ -143,6 +167,7 @@ TEST_F(Mp3Io, MonoDecodesToEqualChannels)
     ASSERT_TRUE(encode(path("mono.mp3"), mono, nullptr, 1));
     SoundReaderMp3 reader;
     ASSERT_EQ(reader.open(path("mono.mp3")), SoundTools::StatusOk);
+    EXPECT_EQ(reader.getChannelNum(), 1u);
     reader.rewind();
     const std::vector<double> back = readAll(reader);
     ASSERT_GE(back.size(), 2u * frames);
