@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <sndfile.h>
 
+#include <cstring>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -113,6 +115,30 @@ void SoundReaderSndfile::rewind()
         sf_seek(d->handle, 0, SEEK_SET);
     }
     mOffset = static_cast<int>(offset);
+}
+
+namespace {
+
+QString formatName(int format)
+{
+    SF_FORMAT_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) != 0 || !info.name)
+        return QString();
+    return QString::fromUtf8(info.name);
+}
+
+} // namespace
+
+QString SoundReaderSndfile::getContainerName() const
+{
+    return d->handle ? formatName(d->info.format & SF_FORMAT_TYPEMASK) : QString();
+}
+
+QString SoundReaderSndfile::getCodecName() const
+{
+    return d->handle ? formatName(d->info.format & SF_FORMAT_SUBMASK) : QString();
 }
 
 SoundTools::SoundFormat SoundReaderSndfile::getInputFormat()

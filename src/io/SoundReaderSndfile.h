@@ -30,6 +30,10 @@ public:
 
     bool isOpen() const;
     unsigned int getChannelNum() const;
+    // libsndfile's names of the file's container ("FLAC (Free Lossless Audio
+    // Codec)") and encoding ("Signed 16 bit PCM", "Vorbis"); empty when closed.
+    QString getContainerName() const;
+    QString getCodecName() const;
 
 protected:
     unsigned int read(unsigned int frames, double* dst) override;

@@ -56,9 +56,10 @@ ToolRun vexa(const QStringList& args)
 
 // A stereo float WAV of the given frames.
 void writeWav(const QString& name, const std::vector<SoundTools::StereoFrame<double>>& frames, unsigned int rate,
-              SoundTools::SoundFormat format = SoundTools::Float)
+              SoundTools::SoundFormat format = SoundTools::Float,
+              SoundWriterSndfile::FileType type = SoundWriterSndfile::WAV)
 {
-    SoundWriterSndfile w(rate, 2, format);
+    SoundWriterSndfile w(rate, 2, format, type);
     ASSERT_EQ(w.open(name), SoundTools::StatusOk);
     auto b = SoundBuffer::createNew(rate);
     b->alloc(static_cast<unsigned int>(frames.size()), 2, 1, 1);
@@ -168,6 +169,15 @@ TEST(VexaTool, InfoReportsTheFile)
     r = vexa({"info", wav});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains("00:00:02.000"));
+
+    // A lossy file names its codec and has no sample format.
+    const QString ogg = dir.filePath("tone.ogg");
+    writeWav(ogg, sine(22050, 440, 0.5, 11025), 11025, SoundTools::PCM16, SoundWriterSndfile::OGG);
+    r = vexa({"info", "--json", ogg});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonObject v = QJsonDocument::fromJson(r.out.toUtf8()).array()[0].toObject();
+    EXPECT_EQ(v.value("codec").toString(), "Vorbis");
+    EXPECT_FALSE(v.contains("sample_format"));
 }
 
 // The chain of options gives the same samples as the library's own nodes.

@@ -57,7 +57,8 @@ int runInfo(int argc, char** argv)
     ParsedArgs args;
     const int early = startCommand(argc, argv, "info", kOptions,
         "vexa info FILE... [--json]",
-        "Shows the format, sample rate, channels, length, frame count, sample format and tags of audio files\n"
+        "Shows the format, codec, sample rate, channels, length, frame count, sample format (PCM and float\n"
+        "files) and tags of audio files\n"
         "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
         "  vexa info side_a.flac\n  vexa info --json *.mp3\n",
         args);
@@ -80,11 +81,22 @@ int runInfo(int argc, char** argv)
             status = fail(libraryError());
             continue;
         }
+        // The file's own channels and encoding; PCM and float files have a
+        // sample format, lossy ones a codec.
         unsigned int channels = 2;
         QString kind = QStringLiteral("mp3");
+        QString codec;
+        bool pcm = false;
+        int bitrate = 0;
         if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(reader.get())) {
             channels = sndfile->getChannelNum();
             kind = QFileInfo(name).suffix().toLower();
+            codec = sndfile->getCodecName();
+            pcm = codec.contains(QLatin1String("PCM")) || codec.contains(QLatin1String("float"));
+        } else if (auto* mp3 = dynamic_cast<SoundReaderMp3*>(reader.get())) {
+            channels = mp3->getChannelNum();
+            bitrate = static_cast<int>(mp3->getBitrate());
+            codec = bitrate > 0 ? QStringLiteral("MP3, %1 kbit/s").arg(bitrate) : QStringLiteral("MP3, variable bit rate");
         }
         SoundIDTag tags;
         reader->getTags(tags);
@@ -96,7 +108,11 @@ int runInfo(int argc, char** argv)
         o.insert("length", QString::fromStdString(reader->getLengthString()));
         o.insert("seconds", reader->getLength());
         o.insert("frames", static_cast<double>(reader->getFrameNB()));
-        o.insert("sample_format", QLatin1String(formatName(reader->getInputFormat())));
+        o.insert("codec", codec);
+        if (pcm)
+            o.insert("sample_format", QLatin1String(formatName(reader->getInputFormat())));
+        if (bitrate > 0)
+            o.insert("bitrate_kbps", bitrate);
         o.insert("tags", tagsObject(tags));
         if (json) {
             results.append(o);
@@ -108,7 +124,9 @@ int runInfo(int argc, char** argv)
         std::printf("  channels       %u%s\n", channels, channels == 2 ? "" : " (read as stereo)");
         std::printf("  length         %s\n", reader->getLengthString().c_str());
         std::printf("  frames         %u\n", reader->getFrameNB());
-        std::printf("  sample format  %s\n", formatName(reader->getInputFormat()));
+        std::printf("  codec          %s\n", qUtf8Printable(codec));
+        if (pcm)
+            std::printf("  sample format  %s\n", formatName(reader->getInputFormat()));
         const QJsonObject t = tagsObject(tags);
         for (auto it = t.begin(); it != t.end(); ++it)
             std::printf("  %-14s %s\n", qUtf8Printable(it.key()), qUtf8Printable(it.value().toString()));
