@@ -180,6 +180,37 @@ TEST(VexaTool, InfoReportsTheFile)
     EXPECT_FALSE(v.contains("sample_format"));
 }
 
+// What cannot be done is refused before anything is written: filters at or
+// beyond the Nyquist frequency, a start past the end, a format vexa does
+// not write.
+TEST(VexaTool, ProcessRefusesWhatItCannotDo)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.wav");
+    writeWav(in, sine(44 * 8000, 440, 0.3, 8000), 8000);
+    const struct {
+        QStringList args;
+        const char* said;
+    } cases[] = {
+        {{"--low-pass", "5000"}, "Nyquist frequency"},
+        {{"--fir-band-pass", "100:4000"}, "Nyquist frequency"},
+        {{"--start", "100"}, "is only 44.0 s long"},
+        {{"--gain", "0", "--out-name", "out.aiff"}, "not .aiff"},
+    };
+    for (const auto& c : cases) {
+        QStringList args = c.args;
+        QString out = dir.filePath("out.wav");
+        if (args.contains("--out-name")) {
+            out = dir.filePath(args.last());
+            args = args.mid(0, args.indexOf("--out-name"));
+        }
+        const ToolRun r = vexa(QStringList({"process", in, out}) + args + QStringList({"--quiet"}));
+        EXPECT_EQ(r.status, 2) << qPrintable(c.args.join(' '));
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.said))) << qPrintable(r.err);
+        EXPECT_FALSE(QFile::exists(out)) << qPrintable(c.args.join(' '));
+    }
+}
+
 // The chain of options gives the same samples as the library's own nodes.
 TEST(VexaTool, ProcessRunsTheChainInOrder)
 {

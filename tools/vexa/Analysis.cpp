@@ -131,6 +131,18 @@ std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs)
     return specs;
 }
 
+bool checkOutputName(const QString& name, QString& error)
+{
+    static const QStringList kWritten = {"wav", "flac", "ogg", "mp3", "raw"};
+    const QString ext = QFileInfo(name).suffix().toLower();
+    if (kWritten.contains(ext))
+        return true;
+    error = QStringLiteral("%1 : vexa writes .wav, .flac, .ogg, .mp3 and headerless float .raw files%2")
+                .arg(name, ext.isEmpty() ? QStringLiteral(" (the name has no extension)")
+                                         : QStringLiteral(", not .%1").arg(ext));
+    return false;
+}
+
 bool parseOutputOptions(const ParsedArgs& args, OutputSettings& settings, QString& error)
 {
     if (args.has("format")) {

@@ -44,6 +44,9 @@ struct OptionSpec;
 struct ParsedArgs;
 // Options of the output file: --format and --bitrate.
 std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs);
+// Whether vexa writes files of this name's extension; false with `error`
+// set (naming the formats) when it does not.
+bool checkOutputName(const QString& name, QString& error);
 // Reads --format and --bitrate into `settings`; false with `error` set.
 bool parseOutputOptions(const ParsedArgs& args, OutputSettings& settings, QString& error);
 

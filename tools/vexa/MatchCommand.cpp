@@ -124,7 +124,7 @@ int runMatch(int argc, char** argv)
         return fail(QStringLiteral("--max-correction %1: expected a level in dB (0 to 40)").arg(args.value("max-correction")), ExitUsage);
     OutputSettings output;
     output.progress = !args.has("quiet");
-    if (!parseOutputOptions(args, output, error))
+    if (!parseOutputOptions(args, output, error) || (args.has("apply") && !checkOutputName(args.value("apply"), error)))
         return fail(error, ExitUsage);
 
     // The bands to measure: the named reference's, else the default ones,

@@ -81,8 +81,11 @@ int runProcess(int argc, char** argv)
     std::unique_ptr<SoundAlgoComposite, void (*)(SoundAlgoComposite*)> chainOwner(chain, [](SoundAlgoComposite* c) { c->release(); });
     OutputSettings output;
     output.progress = !args.has("quiet");
-    if (!parseOutputOptions(args, output, error))
+    if (!parseOutputOptions(args, output, error) || !checkOutputName(out, error))
         return fail(error, ExitUsage);
+    // Frequencies asked for, checked against the file's Nyquist frequency
+    // once it is open.
+    std::vector<std::pair<QString, double>> frequencies;
     // FIR filters are linear phase: their output lags by half their length,
     // which the written range takes back so that OUT lines up with IN.
     std::vector<SoundAlgoEqFIR*> firs;
@@ -96,6 +99,13 @@ int runProcess(int argc, char** argv)
         const auto bad = [&](const char* what) {
             return fail(QStringLiteral("--%1 %2: %3").arg(name, value, QLatin1String(what)), ExitUsage);
         };
+        const bool filter = name == QLatin1String("eq") || name.endsWith(QLatin1String("-shelf"))
+            || name.endsWith(QLatin1String("-pass"));
+        if (filter && toNumbers(value, v, 1, 3)) {
+            const double highest = name.endsWith(QLatin1String("band-pass")) && v.size() > 1 ? v[1] : v[0];
+            frequencies.emplace_back(QStringLiteral("--%1 %2").arg(name, value), highest);
+        }
+        v.clear();
         if (name == QLatin1String("gain")) {
             if (!toNumbers(value, v, 1, 1))
                 return bad("expected a gain in dB");
@@ -183,6 +193,13 @@ int runProcess(int argc, char** argv)
         return fail(QStringLiteral("%1 : not a recognised audio file name").arg(in));
     if (reader->open(in) != SoundTools::StatusOk)
         return fail(libraryError());
+    const double nyquist = reader->getSampleRate() / 2.0;
+    for (const auto& [option, freq] : frequencies) {
+        if (freq >= nyquist)
+            return fail(QStringLiteral("%1: at or beyond the Nyquist frequency of %2 (%3 Hz)").arg(option, in).arg(nyquist), ExitUsage);
+    }
+    if (start > 0 && start >= reader->getLength())
+        return fail(QStringLiteral("--start %1: %2 is only %3 s long").arg(start).arg(in).arg(reader->getLength(), 0, 'f', 1), ExitUsage);
     reader->setStartPoint(start);
     reader->rewind();
 

@@ -103,7 +103,7 @@ int runSplit(int argc, char** argv)
 
     SplitSettings settings;
     OutputSettings output;
-    if (!parseOutputOptions(args, output, error))
+    if (!parseOutputOptions(args, output, error) || (!nameTemplate.isEmpty() && !checkOutputName(nameTemplate, error)))
         return fail(error, ExitUsage);
     for (const auto& [name, value] : args.options) {
         double v = 0;
