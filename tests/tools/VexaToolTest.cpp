@@ -537,6 +537,7 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
     QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(o.value("reference").toString(), "pink noise");
     EXPECT_EQ(o.value("chosen").toString(), "nearest");
+    EXPECT_EQ(o.value("catalog").toString(), "built-in catalog");
     const std::vector<double> edges = {20, 250, 500, 1000, 2000, 3000, 4000, 6000, 8000, 10000, 20000};
     QJsonArray bands = o.value("bands").toArray();
     ASSERT_EQ(bands.size(), 10);

@@ -109,9 +109,11 @@ int runMatch(int argc, char** argv)
         return early;
     QString error;
 
-    const QString catalogName = args.value("catalog", QString::fromLatin1(kDefaultCatalog));
+    const QString catalogFile = args.value("catalog", QString::fromLatin1(kDefaultCatalog));
+    // What people see: the file they named, or the tool's own catalog.
+    const QString catalogName = args.has("catalog") ? catalogFile : QStringLiteral("built-in catalog");
     SoundStatReferenceCatalog catalog;
-    if (!catalog.readJSonFile(catalogName))
+    if (!catalog.readJSonFile(catalogFile))
         return fail(QStringLiteral("%1 : not a readable reference catalog (a JSON array of references)").arg(catalogName));
     if (args.has("list"))
         return listCatalog(catalog, catalogName, args.has("json"));
