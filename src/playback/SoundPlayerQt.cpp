@@ -69,6 +69,11 @@ void SoundPlayerQt::start()
         mOutput->start(mDevice);
     if (!deviceReady || mOutput->error() != QAudio::NoError) {
         SoundDebuggableClass::getOStream() << tr("Error opening audio device").toUtf8().constData() << std::endl;
+        const QAudio::Error error = mOutput->error();
+        SoundDebuggableClass::setError(!deviceReady ? QStringLiteral("the file could not be played (its processing did not start)")
+                                       : error == QAudio::OpenError ? QStringLiteral("no audio output is available")
+                                                                    : QStringLiteral("the audio output failed (Qt audio error %1)").arg(error),
+                                       "SoundPlayerQt");
         qDebug() << "start failure :" << mOutput->error();
         mDevice->stop();
         audioStatusChanged(QAudio::StoppedState);

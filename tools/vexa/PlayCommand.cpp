@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <sstream>
 #include <cstdio>
 #include <memory>
 
@@ -150,15 +151,24 @@ int runPlay(int argc, char** argv)
     });
     watch.start(100);
 
+    // The player's own notices go to the diagnostic stream; the tool says
+    // what went wrong in one line of its own.
+    std::ostringstream notices;
+    std::ostream& diagnostics = SoundDebuggableClass::getOStream();
+    if (!SoundDebuggableClass::isVerbose() && !SoundDebuggableClass::isDebug())
+        SoundDebuggableClass::setOStream(&notices);
     player.start();
     QCoreApplication::exec();
+    SoundDebuggableClass::setOStream(&diagnostics);
     watch.stop();
     player.stop();
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     if (show)
         std::fprintf(stderr, "\n");
-    if (!finishedAtEnd && !stoppedByUser)
-        return fail(QStringLiteral("playback could not go on to the end: %1").arg(libraryError()));
+    if (!finishedAtEnd && !stoppedByUser) {
+        const QString reason = libraryError().section(QStringLiteral(" : "), -1);
+        return fail(reason.isEmpty() ? QStringLiteral("playback stopped before the end") : reason);
+    }
     return ExitOk;
 }
