@@ -15,6 +15,7 @@ struct SoundReaderMp3::Private {
     unsigned int sampleRate = 0;
     unsigned int channels = 0;  // the file's own
     bool floatOutput = false;   // decoded to 32-bit float, else to 16-bit
+    off_t length = 0;           // frames that can be read
     std::vector<unsigned char> pcm; // decode buffer, 2 samples per frame
     unsigned int pcmFrames = 0;
     std::string context; // the file name, as the context of error texts
@@ -180,7 +181,26 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     // The decoder is told to deliver stereo; the stream's own mode says mono.
     mpg123_frameinfo frame;
     d->channels = mpg123_info(handle, &frame) == MPG123_OK && frame.mode == MPG123_M_MONO ? 1u : 2u;
+    // The exact length, by scanning. A file that ends before the length its
+    // information frame declares (a cut file) loses the gapless trimming in
+    // the scan, and its samples would start late by the codec's delay: it is
+    // opened again, unscanned, and its length is the scanned one less that
+    // delay (the encoder's, from the frame, and libmpg123's 529 samples).
+    const off_t declared = mpg123_length(handle);
+    long encoderDelay = -1;
+    mpg123_getstate(handle, MPG123_ENC_DELAY, &encoderDelay, nullptr);
     mpg123_scan(handle);
+    d->length = mpg123_length(handle);
+    if (encoderDelay >= 0 && declared > 0 && d->length < declared) {
+        mpg123_close(handle);
+        if (mpg123_open(handle, fileName.toLocal8Bit().constData()) != MPG123_OK
+            || mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK) {
+            setError(mpgError(handle, MPG123_ERR), d->context.c_str());
+            close();
+            return SoundTools::StatusError;
+        }
+        d->length = std::max<off_t>(0, d->length - encoderDelay - 529);
+    }
     return SoundTools::StatusOk;
 }
 
@@ -197,10 +217,9 @@ unsigned int SoundReaderMp3::getFrameNB()
 {
     if (!d->handle)
         return 0;
-    const off_t length = mpg123_length(d->handle);
-    if (length <= 0)
+    if (d->length <= 0)
         return 0;
-    return static_cast<unsigned int>(std::min<off_t>(length, 0xffffffff));
+    return static_cast<unsigned int>(std::min<off_t>(d->length, 0xffffffff));
 }
 
 unsigned int SoundReaderMp3::getSampleRate()

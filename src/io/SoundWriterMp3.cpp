@@ -314,6 +314,18 @@ bool SoundWriterMp3::flushAndClose()
             setError(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
             ok = false;
         }
+        // The LAME/Xing information frame, in the place the encoder kept
+        // for it at the start of the stream: the encoder's delay and padding
+        // and the exact length, so that gapless decoders give back exactly
+        // the frames written, aligned.
+        if (ok && d->encoded) {
+            std::fflush(d->file);
+            gLame.mp3_tags_fid(d->lame, d->file);
+            if (std::fflush(d->file) != 0) {
+                setError(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
+                ok = false;
+            }
+        }
     }
     if (std::fclose(d->file) != 0 && ok) {
         setError(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
