@@ -248,10 +248,16 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tags)
             found = true;
         }
     }
-    // The track number is the first run of digits followed by a separator
-    // in the file's own name (not in its folders, so "Take2/" gives none).
-    static const QRegularExpression trackNumber(
-        QStringLiteral("(?<trackNumber>[0-9]+)(?:[\\._,;:\\s-]+)(?:.*)"));
+    // The track number: the file's own, else a number of at most three
+    // digits that leads the file's name and is followed by a separator
+    // ("07 - Song.wav"; not "Symphony No. 9.wav", "1999 live.wav" or a
+    // number in a folder name).
+    const char* track = sf_get_string(d->handle, SF_STR_TRACKNUMBER);
+    if (track && *track) {
+        tags.track = track;
+        return found;
+    }
+    static const QRegularExpression trackNumber(QStringLiteral("^(?<trackNumber>[0-9]{1,3})[._,;:\\s-]"));
     const vexa_detail::FileNameSplitter name(d->fileName);
     const QRegularExpressionMatch match = trackNumber.match(QString::fromLocal8Bit(name.fileName.c_str()));
     if (match.hasMatch())

@@ -322,7 +322,8 @@ TEST(SndfileIo, TagsRoundTrip)
     }
 }
 
-// Track numbers come from the file name, never from its folders.
+// Track numbers come from a short number leading the file name, never from
+// its folders or from a number elsewhere in it.
 TEST(SndfileIo, TrackNumberFromFileName)
 {
     QTemporaryDir dir;
@@ -335,7 +336,10 @@ TEST(SndfileIo, TrackNumberFromFileName)
         {"Take2/12_intro.wav", "12"},
         {"03.wav", "03"},
         {"Side-A.wav", "none"}, // a hyphen is a separator, not a range
-        {"Track 5;final.wav", "5"},
+        {"Track 5;final.wav", "none"},
+        {"Symphony No. 9 in D minor.wav", "none"},
+        {"1999 live.wav", "none"},
+        {"101-finale.wav", "101"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
