@@ -67,6 +67,8 @@ unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsign
     double* dst = buffer->getRelFrame(static_cast<int>(kept));
     const unsigned int n = dst ? read(static_cast<unsigned int>(toRead), dst) : 0u;
     mOffset += static_cast<int>(n);
+    if (n < static_cast<unsigned int>(toRead) && !mAtEnd)
+        mEndOffset = mOffset;
     buffer->setFrameNB(n + kept);
     // Nothing left: pad with silence so that the frames kept get their
     // look-ahead. A partial read pads nothing (those frames are real and the

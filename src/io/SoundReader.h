@@ -37,6 +37,10 @@ public:
     int getStartOffset();
     int getOffset() const { return mOffset; }
     bool atEnd() const { return mAtEnd; }
+    // Where the data ended: the stream position after the last frame read,
+    // once a read has come back short (-1 before). A damaged file ends
+    // before getFrameNB().
+    int getEndOffset() const { return mAtEnd ? mEndOffset : -1; }
 
     double getLength();
     // The length as hh:mm:ss.sss.
@@ -64,6 +68,7 @@ protected:
     void resetAtEnd() { mAtEnd = false; }
 
     int mOffset = 0;
+    int mEndOffset = 0;
     double mStartPoint = 0.0;
     bool mAtEnd = false;
 };

@@ -211,6 +211,40 @@ TEST(VexaTool, ProcessRefusesWhatItCannotDo)
     }
 }
 
+// A cut file: info gives the length that can be read and says the file is
+// damaged; process writes what can be read and warns.
+TEST(VexaTool, CutFilesAreMeasuredAndReported)
+{
+    QTemporaryDir dir;
+    const unsigned int rate = 8000;
+    for (const auto& [ext, type] : {std::pair<const char*, SoundWriterSndfile::FileType>{"flac", SoundWriterSndfile::FLAC},
+                                    {"ogg", SoundWriterSndfile::OGG}}) {
+        const QString whole = dir.filePath(QStringLiteral("whole.%1").arg(ext));
+        writeWav(whole, sine(30 * rate, 440, 0.3, rate), rate, SoundTools::PCM16, type);
+        QFile in(whole);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const QString cut = dir.filePath(QStringLiteral("cut.%1").arg(ext));
+        QFile out(cut);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(in.read(in.size() * 2 / 5));
+        out.close();
+
+        ToolRun r = vexa({"info", "--json", cut});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).array()[0].toObject();
+        EXPECT_TRUE(o.value("damaged").toBool()) << ext;
+        const double frames = o.value("frames").toDouble();
+        EXPECT_GT(frames, 6.0 * rate) << ext;
+        EXPECT_LT(frames, 18.0 * rate) << ext;
+
+        const QString wav = dir.filePath(QStringLiteral("from-%1.wav").arg(ext));
+        r = vexa({"process", cut, wav, "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains("warning") && r.err.contains("a cut or damaged file")) << qPrintable(r.err);
+        EXPECT_EQ(static_cast<double>(readWav(wav).size()), frames) << ext;
+    }
+}
+
 // The chain of options gives the same samples as the library's own nodes.
 TEST(VexaTool, ProcessRunsTheChainInOrder)
 {

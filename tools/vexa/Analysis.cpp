@@ -107,8 +107,10 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
 
     Progress progress(QFileInfo(in).fileName(), reader.getSampleRate(), settings.progress);
     progress.follow(node);
+    const unsigned int headerFrames = reader.getFrameNB();
     const SoundTools::Status status = node->processAll(reader, writer.get());
     progress.finish();
+    warnIfCut(reader, headerFrames, reader.getSampleRate(), in);
     // A failure when the file is finished (a full disk) shows as a new error.
     const QString before = libraryError();
     writer->close();

@@ -29,6 +29,17 @@ int fail(const QString& message, int code)
     return code;
 }
 
+void warnIfCut(const SoundReader& reader, unsigned int headerFrames, unsigned int sampleRate, const QString& name)
+{
+    const int end = reader.getEndOffset();
+    if (end < 0 || static_cast<unsigned int>(end) >= headerFrames || sampleRate == 0)
+        return;
+    std::fprintf(stderr, "vexa: warning: %s ends at %s, before the %s its header gives (a cut or damaged file)\n",
+                 qUtf8Printable(name), SoundReader::formatLength(static_cast<double>(end) / sampleRate).c_str(),
+                 headerFrames == 0xffffffffu ? "length"
+                                             : SoundReader::formatLength(static_cast<double>(headerFrames) / sampleRate).c_str());
+}
+
 QString libraryError()
 {
     return SoundDebuggableClass::getError();

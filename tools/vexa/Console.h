@@ -13,6 +13,11 @@ enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
 // Writes "vexa: error: <message>" on standard error and returns the code.
 int fail(const QString& message, int code = ExitFailed);
+class SoundReader;
+// Warns on standard error when the reader's data ended before the length
+// its header gives (a cut or damaged file): what was written is what could
+// be read.
+void warnIfCut(const SoundReader& reader, unsigned int headerFrames, unsigned int sampleRate, const QString& name);
 // The library's last error text, for messages.
 QString libraryError();
 // Writes a small text file (a list, a sheet, a picture) under a temporary

@@ -50,6 +50,36 @@ QJsonObject tagsObject(const SoundIDTag& t)
     return o;
 }
 
+// The frames that can really be read, when the header's count is not
+// (no count at all, or a last frame that cannot be reached: a cut file):
+// found by decoding the file. -1 when the header holds.
+long long readableFrames(SoundReader& reader, const QString& name)
+{
+    const unsigned int header = reader.getFrameNB();
+    const unsigned int rate = reader.getSampleRate();
+    if (header == 0 || rate == 0 || dynamic_cast<SoundReaderMp3*>(&reader))
+        return -1; // the MP3 reader's count is what it decodes
+    auto buffer = SoundBuffer::createNew(rate);
+    buffer->alloc(65536, 2, 1, 1);
+    if (header != 0xffffffffu) {
+        reader.setStartPoint(static_cast<double>(header - 1) / rate);
+        reader.rewind();
+        const bool reached = reader.getOffset() == static_cast<int>(header - 1) && reader.stereoRead(buffer, 0) == 1;
+        reader.setStartPoint(0.0);
+        reader.rewind();
+        if (reached)
+            return -1;
+    }
+    // A failed seek can leave a decoder stuck: count with a reader of its own.
+    std::unique_ptr<SoundReader> counter(SoundReader::getFromFilename(name));
+    if (!counter || counter->open(name) != SoundTools::StatusOk)
+        return -1;
+    counter->rewind();
+    while (counter->stereoRead(buffer, 0) > 0) {
+    }
+    return std::max(0, counter->getEndOffset());
+}
+
 } // namespace
 
 int runInfo(int argc, char** argv)
@@ -105,9 +135,23 @@ int runInfo(int argc, char** argv)
         o.insert("format", kind);
         o.insert("sample_rate", static_cast<int>(reader->getSampleRate()));
         o.insert("channels", static_cast<int>(channels));
-        o.insert("length", QString::fromStdString(reader->getLengthString()));
-        o.insert("seconds", reader->getLength());
-        o.insert("frames", static_cast<double>(reader->getFrameNB()));
+        // A cut or damaged file: its readable length, and what the header says.
+        const long long readable = readableFrames(*reader, name);
+        const double rate = std::max(1u, reader->getSampleRate());
+        const long long frames = readable >= 0 ? readable : reader->getFrameNB();
+        const std::string length = SoundReader::formatLength(static_cast<double>(frames) / rate);
+        QString cut;
+        if (readable >= 0) {
+            cut = reader->getFrameNB() == 0xffffffffu
+                ? QStringLiteral(" (a cut or damaged file: its header gives no length)")
+                : QStringLiteral(" (a cut or damaged file: its header gives %1)")
+                      .arg(QString::fromStdString(reader->getLengthString()));
+            o.insert("header_frames", static_cast<double>(reader->getFrameNB()));
+            o.insert("damaged", true);
+        }
+        o.insert("length", QString::fromStdString(length));
+        o.insert("seconds", static_cast<double>(frames) / rate);
+        o.insert("frames", static_cast<double>(frames));
         o.insert("codec", codec);
         if (pcm)
             o.insert("sample_format", QLatin1String(formatName(reader->getInputFormat())));
@@ -122,8 +166,8 @@ int runInfo(int argc, char** argv)
         std::printf("  format         %s\n", qUtf8Printable(kind));
         std::printf("  sample rate    %u Hz\n", reader->getSampleRate());
         std::printf("  channels       %u%s\n", channels, channels == 2 ? "" : " (read as stereo)");
-        std::printf("  length         %s\n", reader->getLengthString().c_str());
-        std::printf("  frames         %u\n", reader->getFrameNB());
+        std::printf("  length         %s%s\n", length.c_str(), qUtf8Printable(cut));
+        std::printf("  frames         %lld\n", frames);
         std::printf("  codec          %s\n", qUtf8Printable(codec));
         if (pcm)
             std::printf("  sample format  %s\n", formatName(reader->getInputFormat()));

@@ -211,6 +211,7 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
                 return nullptr;
             }
         }
+        warnIfCut(*reader, reader->getFrameNB(), sampleRate, fileName);
         const QString finding = findingOf(*finder, fileName);
         if (detection) {
             if (detection->wantEnvelope) {
