@@ -10,6 +10,8 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,10 +25,39 @@ bool writeText(const QString& name, const QByteArray& text, QString& error)
     return true;
 }
 
+namespace {
+
+std::atomic<SoundAlgo*> gRunning{nullptr};
+std::atomic<int> gStopSignal{0};
+
+void onStopSignal(int signal)
+{
+    gStopSignal = signal;
+    if (SoundAlgo* node = gRunning.load())
+        node->pleaseStop(); // an atomic store: safe here
+}
+
+} // namespace
+
 int fail(const QString& message, int code)
 {
+    // A run stopped by a signal fails on the way out: the tool says
+    // "stopped" once, at the end.
+    if (gStopSignal.load())
+        return code;
     std::fprintf(stderr, "vexa: error: %s\n", qUtf8Printable(message));
     return code;
+}
+
+void stopRunsOnSignals()
+{
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+}
+
+int stopSignal()
+{
+    return gStopSignal.load();
 }
 
 void warnIfCut(const SoundReader& reader, unsigned int headerFrames, unsigned int sampleRate, const QString& name)
@@ -61,10 +92,14 @@ Progress::Progress(const QString& label, unsigned int sampleRate, bool enabled)
 Progress::~Progress()
 {
     finish();
+    gRunning = nullptr;
 }
 
 void Progress::follow(SoundAlgo* node)
 {
+    gRunning = node;
+    if (gStopSignal.load())
+        node->pleaseStop();
     if (!mEnabled)
         return;
     QObject::connect(node, &SoundAlgo::notifyInProgress, node,

@@ -24,6 +24,13 @@ QString libraryError();
 // name and renames it when complete; false with `error` set.
 bool writeText(const QString& name, const QByteArray& text, QString& error);
 
+// Ctrl-C and SIGTERM: the processing run being followed (by a Progress)
+// stops after its current block, the owners of temporary files remove them
+// as they unwind, and the tool exits with 128 + the signal's number.
+void stopRunsOnSignals();
+// The signal that asked to stop, or 0.
+int stopSignal();
+
 // A progress bar on standard error (percentage, speed in times real time,
 // time left) for a processing run, when standard error is a terminal and
 // the tool is not quiet.

@@ -55,19 +55,23 @@ int main(int argc, char** argv)
         std::printf("vexa %s\n", VEXA_VERSION_STRING);
         return ExitOk;
     }
-    if (std::strcmp(command, "info") == 0)
-        return runInfo(argc, argv);
-    if (std::strcmp(command, "process") == 0)
-        return runProcess(argc, argv);
-    if (std::strcmp(command, "split") == 0)
-        return runSplit(argc, argv);
     if (std::strcmp(command, "play") == 0)
-        return runPlay(argc, argv);
-    if (std::strcmp(command, "analyze") == 0)
-        return runAnalyze(argc, argv);
-    if (std::strcmp(command, "match") == 0)
-        return runMatch(argc, argv);
-    if (std::strcmp(command, "demo") == 0)
-        return runDemo(argc, argv);
+        return runPlay(argc, argv); // stops the player on its own signals
+    const struct {
+        const char* name;
+        int (*run)(int, char**);
+    } commands[] = {{"info", runInfo},       {"process", runProcess}, {"split", runSplit},
+                    {"analyze", runAnalyze}, {"match", runMatch},     {"demo", runDemo}};
+    for (const auto& c : commands) {
+        if (std::strcmp(command, c.name) != 0)
+            continue;
+        stopRunsOnSignals();
+        const int status = c.run(argc, argv);
+        if (stopSignal() != 0) {
+            std::fprintf(stderr, "vexa: stopped\n");
+            return 128 + stopSignal();
+        }
+        return status;
+    }
     return fail(QStringLiteral("unknown command '%1' (vexa --help lists them)").arg(QString::fromLocal8Bit(command)), ExitUsage);
 }
