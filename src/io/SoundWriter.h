@@ -40,6 +40,9 @@ public:
     // last `margin` ones (they come again at the head of the next buffer).
     // Returns true on failure.
     bool writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int margin);
+    // Samples beyond full scale that a format of fixed range (integer PCM,
+    // MP3) had to clip, since the writer was made.
+    unsigned long long getClippedSamples() const { return mClipped; }
 
     // A new, unopened stereo writer for the file's extension, owned by the
     // caller: mp3 (with `bitrate` in kbit/s), wav, flac, ogg (with `format`),
@@ -60,6 +63,14 @@ protected:
     }
     static void advanceOffset(SoundWriter* target, int frames) { target->mCurrentOffset += frames; }
 
+    // Counts the samples of [src, src + count) beyond full scale as clipped.
+    void countClipped(const double* src, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i)
+            mClipped += src[i] > 1.0 || src[i] < -1.0;
+    }
+
+    unsigned long long mClipped = 0;
     // Frames written, counted from the range begin.
     int mCurrentOffset = 0;
     int mRangeBegin = 0;

@@ -269,6 +269,7 @@ unsigned int SoundWriterMp3::write(unsigned int frames, double* src)
     const size_t needed = worstCaseBytes(frames);
     if (d->mp3Buffer.size() < needed)
         d->mp3Buffer.resize(needed);
+    countClipped(src, static_cast<size_t>(frames) * getChannelNum());
     if (getChannelNum() == 1) {
         for (unsigned int i = 0; i < frames; ++i)
             d->left[i] = d->right[i] = toPcm16(src[i]);

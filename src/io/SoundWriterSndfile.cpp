@@ -138,6 +138,9 @@ unsigned int SoundWriterSndfile::write(unsigned int frames, double* src)
     if (!d->handle)
         return 0;
     sf_count_t done = 0;
+    const int sub = d->info.format & SF_FORMAT_SUBMASK;
+    if (sub != SF_FORMAT_FLOAT && sub != SF_FORMAT_DOUBLE && sub != SF_FORMAT_VORBIS)
+        countClipped(src, static_cast<size_t>(frames) * static_cast<size_t>(d->info.channels));
     if (d->info.format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS)) {
         while (done < frames) {
             const sf_count_t want = std::min<sf_count_t>(kOggChunk, frames - done);

@@ -245,6 +245,31 @@ TEST(VexaTool, CutFilesAreMeasuredAndReported)
     }
 }
 
+// Samples beyond full scale written to an integer format are counted and
+// reported; a float file keeps them.
+TEST(VexaTool, ClippingIsReported)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.wav");
+    const auto x = sine(8000, 440, 0.3, 8000);
+    writeWav(in, x, 8000);
+    size_t beyond = 0; // samples of both channels above full scale after +12 dB
+    const double g = std::pow(10.0, 12.0 / 20.0);
+    for (const auto& f : x)
+        beyond += (std::fabs(static_cast<float>(f.left) * g) > 1.0) + (std::fabs(static_cast<float>(f.right) * g) > 1.0);
+    ASSERT_GT(beyond, 0u);
+    const struct {
+        const char* format;
+        bool reported;
+    } cases[] = {{"pcm16", true}, {"pcm24", true}, {"float", false}};
+    for (const auto& c : cases) {
+        const ToolRun r = vexa({"process", in, dir.filePath("out.wav"), "--gain", "12", "--format", c.format, "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        EXPECT_EQ(r.err.contains(QStringLiteral(": %1 samples beyond full scale were clipped").arg(beyond)), c.reported)
+            << c.format << ": " << qPrintable(r.err);
+    }
+}
+
 // The chain of options gives the same samples as the library's own nodes.
 TEST(VexaTool, ProcessRunsTheChainInOrder)
 {

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -114,6 +116,10 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
     // A failure when the file is finished (a full disk) shows as a new error.
     const QString before = libraryError();
     writer->close();
+    if (writer->getClippedSamples() > 0 && status == SoundTools::StatusOk) {
+        std::fprintf(stderr, "vexa: warning: %s: %llu samples beyond full scale were clipped (--limit 0 keeps the peaks under it)\n",
+                     qUtf8Printable(out), writer->getClippedSamples());
+    }
     if (status != SoundTools::StatusOk) {
         error = QStringLiteral("processing %1 failed: %2").arg(in, libraryError().replace(output.tempName(), out));
         return false;
