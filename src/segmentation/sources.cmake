@@ -4,4 +4,6 @@ set(VEXA_SEGMENTATION_CLASSES
   SoundTrackFinder)
 set(VEXA_SEGMENTATION_PRIVATE_SOURCES
   detail/TrackAnalysis.cpp
-  detail/TrackAnalysis.h)
+  detail/TrackAnalysis.h
+  detail/TrackLevels.cpp
+  detail/TrackLevels.h)

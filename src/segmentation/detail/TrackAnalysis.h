@@ -6,74 +6,13 @@
 #define VEXA_DETAIL_TRACKANALYSIS_H
 
 #include "SoundTrackFinder.h"
+#include "TrackLevels.h"
 
 #include <cstdint>
 #include <ostream>
 #include <vector>
 
 namespace vexa::detail {
-
-// A stretch of hops, [begin, end).
-struct HopRun {
-    int begin;
-    int end;
-};
-
-// dB levels in half-decibel steps: code c is -127.5 + c / 2 dBFS, from code 0
-// (that level, silence and below) to 255 (0 dBFS and above).
-class LevelCodes {
-public:
-    static uint8_t encode(double db);
-    static double decode(int code) { return -127.5 + 0.5 * code; }
-
-    LevelCodes() = default;
-    LevelCodes(size_t count, double db) : mCodes(count, encode(db)) {}
-
-    size_t size() const { return mCodes.size(); }
-    double operator[](size_t i) const { return decode(mCodes[i]); }
-    uint8_t code(size_t i) const { return mCodes[i]; }
-    void set(size_t i, double db) { mCodes[i] = encode(db); }
-    void push_back(double db) { mCodes.push_back(encode(db)); }
-    void reserve(size_t n) { mCodes.reserve(n); }
-    void clear() { mCodes.clear(); }
-    std::vector<uint8_t>& codes() { return mCodes; }
-    const std::vector<uint8_t>& codes() const { return mCodes; }
-
-private:
-    std::vector<uint8_t> mCodes;
-};
-
-using Mask = std::vector<bool>;
-
-// The floor along the recording: linear between the levels measured in the
-// gaps found (constant before the first and after the last), never below
-// the quietest level.
-class FloorCurve {
-public:
-    class Cursor;
-    FloorCurve() = default;
-    FloorCurve(std::vector<std::pair<int, double>> points, double lowest);
-    double at(int hop) const;
-    double highest(int begin, int end) const; // over hops [begin, end)
-
-
-private:
-    double interpolate(size_t next, int hop) const;
-
-    std::vector<std::pair<int, double>> mPoints; // hop, level (dB)
-    double mLowest = -300.0;
-};
-
-// Reads a floor curve at increasing hops without searching.
-class FloorCurve::Cursor {
-public:
-    explicit Cursor(const FloorCurve& curve) : mCurve(curve) {}
-    double at(int hop);
-
-private:
-    const FloorCurve& mCurve;
-    size_t mNext = 0;
-};
 
 // What the analysis found, in hops.
 struct TrackSearch {
