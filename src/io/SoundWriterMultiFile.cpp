@@ -133,6 +133,7 @@ void SoundWriterMultiFile::close()
     }
     mTotalFrames += frames;
     mCurrent->close();
+    mClipped += mCurrent->getClippedSamples();
     delete mCurrent;
     mCurrent = nullptr;
     ++mTrackNumber;

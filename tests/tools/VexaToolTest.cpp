@@ -268,6 +268,18 @@ TEST(VexaTool, ClippingIsReported)
         EXPECT_EQ(r.err.contains(QStringLiteral(": %1 samples beyond full scale were clipped").arg(beyond)), c.reported)
             << c.format << ": " << qPrintable(r.err);
     }
+    // The tracks of split, from a float file whose level moves like music.
+    std::vector<SoundTools::StereoFrame<double>> loud(20 * 8000);
+    size_t over = 0;
+    for (size_t i = 0; i < loud.size(); ++i) {
+        const double v = 1.5 * (0.55 + 0.45 * std::sin(2 * M_PI * 0.5 * i / 8000.0)) * std::sin(2 * M_PI * 440.0 * i / 8000.0);
+        loud[i] = {v, v};
+        over += 2 * (std::fabs(static_cast<float>(v)) > 1.0);
+    }
+    writeWav(dir.filePath("loud.wav"), loud, 8000);
+    const ToolRun r = vexa({"split", dir.filePath("loud.wav"), dir.filePath("tracks/t.wav"), "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("%1 samples beyond full scale were clipped in the tracks").arg(over))) << qPrintable(r.err);
 }
 
 // The chain of options gives the same samples as the library's own nodes.

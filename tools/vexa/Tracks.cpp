@@ -127,6 +127,11 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         failedTrack = QFileInfo(writer.trackFileName(files + 1)).fileName();
         const QString before = libraryError();
         writer.close();
+        if (writer.getClippedSamples() > 0) {
+            std::fprintf(stderr, "vexa: warning: %llu samples beyond full scale were clipped in the tracks written "
+                                 "(vexa process --limit 0 keeps the peaks under it)\n",
+                         writer.getClippedSamples());
+        }
         // Closing the last file can fail too (a full disk when it is flushed).
         if (status == SoundTools::StatusOk && libraryError() != before)
             status = SoundTools::StatusError;
