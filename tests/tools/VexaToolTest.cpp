@@ -282,6 +282,22 @@ TEST(VexaTool, ClippingIsReported)
     EXPECT_TRUE(r.err.contains(QStringLiteral("%1 samples beyond full scale were clipped in the tracks").arg(over))) << qPrintable(r.err);
 }
 
+// FFT band levels come from windowed frames: a pure tone stays in its band
+// (an unwindowed frame leaks it to -37 dB two bands away).
+TEST(VexaTool, FftBandsKeepATone)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("tone.wav");
+    writeWav(in, sine(8192 * 40, 300, 0.5, 44100), 44100);
+    const ToolRun r = vexa({"analyze", in, "--fft", "8192", "--json", "--quiet"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonArray bands = QJsonDocument::fromJson(r.out.toUtf8()).object().value("bands").toArray();
+    ASSERT_EQ(bands.size(), 10);
+    EXPECT_DOUBLE_EQ(bands[1].toObject().value("relative_db").toDouble(), 0.0); // 250-500 Hz holds the tone
+    for (int b = 3; b < 10; ++b)
+        EXPECT_LT(bands[b].toObject().value("relative_db").toDouble(), -75.0) << b;
+}
+
 // The chain of options gives the same samples as the library's own nodes.
 TEST(VexaTool, ProcessRunsTheChainInOrder)
 {
