@@ -11,8 +11,8 @@
 
 namespace {
 
-// Design targets: 0.5 dB pass-band ripple, 40 dB stop-band attenuation.
-const double kStopDeviation = 0.01;
+// Design targets: 0.5 dB pass-band ripple (peak to peak); 40 dB stop-band
+// attenuation unless the caller asks for another.
 const double kPassDeviation = (1.0 - std::pow(10.0, -0.025)) / 2.0;
 
 // Below this many multiply-adds a block stays on one thread.
@@ -93,6 +93,12 @@ SoundAlgoEqFIR::SoundAlgoEqFIR(SoundTools::FilterType type, double f1, double f2
 
 SoundAlgoEqFIR::~SoundAlgoEqFIR() = default;
 
+void SoundAlgoEqFIR::setDesign(double transitionHz, double attenuationDb)
+{
+    mTransitionHz = transitionHz > 0.0 && std::isfinite(transitionHz) ? transitionHz : 0.0;
+    mStopDeviation = attenuationDb > 0.0 && std::isfinite(attenuationDb) ? std::pow(10.0, -attenuationDb / 20.0) : 0.01;
+}
+
 void SoundAlgoEqFIR::SetOutputGain(double gainDb)
 {
     mGain = std::pow(10.0, gainDb / 20.0);
@@ -100,12 +106,17 @@ void SoundAlgoEqFIR::SetOutputGain(double gainDb)
 
 double SoundAlgoEqFIR::estimateLength(double fs, double* transition) const
 {
-    const double tw = (mType == SoundTools::LowPass || mType == SoundTools::BandStop) ? 2.0 * mF1 / fs : mF1 / (2.0 * fs);
+    double tw = (mType == SoundTools::LowPass || mType == SoundTools::BandStop) ? 2.0 * mF1 / fs : mF1 / (2.0 * fs);
+    if (mTransitionHz > 0.0)
+        tw = mTransitionHz / fs;
     if (transition)
         *transition = tw;
     if (!(tw > 0.0) || !std::isfinite(tw))
         return 0.0;
-    return std::floor((-10.0 * std::log10(kPassDeviation * kStopDeviation) - 13.0) / (14.6 * tw) + 0.5) + 1.0;
+    const double estimate = std::floor((-10.0 * std::log10(kPassDeviation * mStopDeviation) - 13.0) / (14.6 * tw) + 0.5) + 1.0;
+    // Kaiser's estimate falls a little short of a design asked for: a tenth
+    // more taps meet it.
+    return mTransitionHz > 0.0 ? std::ceil(1.1 * estimate) : estimate;
 }
 
 unsigned int SoundAlgoEqFIR::getLength(unsigned int sampleRate) const
@@ -128,7 +139,7 @@ void SoundAlgoEqFIR::InitStaticParams(double fs)
     estimateLength(fs, &mTw);
     mF1n = std::min(mF1 / fs, 0.5);
     mF2n = std::min(mF2 / fs, 0.5);
-    mStopWeight = kPassDeviation / kStopDeviation;
+    mStopWeight = kPassDeviation / mStopDeviation;
     mN = getLength(static_cast<unsigned int>(fs));
 }
 

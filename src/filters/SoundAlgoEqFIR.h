@@ -33,6 +33,13 @@ public:
     SoundAlgoEqFIR(SoundTools::FilterType type, double f1, double f2);
     ~SoundAlgoEqFIR() override;
 
+    // The width of the transition bands (Hz) and the stop-band attenuation
+    // (dB) to design for, from the next run on. Without them the transition
+    // is twice the cut-off of a low pass or band stop and a quarter of the
+    // first frequency otherwise, with 40 dB: a low pass above a quarter of
+    // the sample rate then has no stop band at all.
+    void setDesign(double transitionHz, double attenuationDb);
+
     // Output gain in dB, applied from the next block on.
     void SetOutputGain(double gainDb);
     double getOutputGain() const { return mGain; }
@@ -70,6 +77,8 @@ private:
     unsigned int mN = 0;
     double mTw = 0.0;
     double mStopWeight = 0.0;
+    double mTransitionHz = 0.0; // 0: the default transition
+    double mStopDeviation = 0.01;
 };
 
 #endif

@@ -120,6 +120,32 @@ TEST(EqFIR, DesignedResponse)
     EXPECT_LT(pass, 2.0);
 }
 
+// A design asked for (a transition a tenth of the cut-off, at least 50 Hz,
+// and 60 dB) holds at every cut-off up to 0.45 fs, low and high pass: the
+// pass band within the ripple, the stop band below -60 dB from the end of
+// the transition.
+TEST(EqFIR, AskedDesignHoldsAtEveryCutOff)
+{
+    const double fs = 44100;
+    for (const SoundTools::FilterType type : {SoundTools::LowPass, SoundTools::HighPass}) {
+        for (const double f : {100.0, 1000.0, 5000.0, 8000.0, 15000.0, 0.45 * fs}) {
+            auto* fir = new KeptFIR(type, f, 0);
+            const double tw = std::max(f / 10, 50.0);
+            fir->setDesign(tw, 60);
+            SoundAlgoComposite top;
+            top.pushAlgo(fir);
+            ASSERT_EQ(runNode(top, testsignals::noiseFrames(100, 1), 4096).status, SoundTools::StatusOk) << f;
+            const auto& h = fir->taps;
+            const double a = f / fs, t = tw / fs;
+            const bool low = type == SoundTools::LowPass;
+            const double pass = low ? deviation(h, 0, a, 1.0) : deviation(h, a, 0.5, 1.0);
+            const double stop = low ? (a + t < 0.5 ? deviation(h, a + t, 0.5, 0.0) : 0.0) : deviation(h, 0, a - t, 0.0);
+            EXPECT_LT(pass, 2 * kPassDev) << (low ? "low " : "high ") << f << " Hz, " << h.size() << " taps";
+            EXPECT_LT(20 * std::log10(stop + 1e-300), -60.0) << (low ? "low " : "high ") << f << " Hz, " << h.size() << " taps";
+        }
+    }
+}
+
 TEST(EqFIR, RefusedDesigns)
 {
     const Frames input = testsignals::noiseFrames(100, 1);

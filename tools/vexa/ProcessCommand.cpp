@@ -27,7 +27,7 @@ const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"high-pass", "FREQ", "second-order high pass (Butterworth)"},
     {"a-weight", nullptr, "A-weighting filter (IEC 61672)"},
     {"preset", "NAME", "the player's equalizer preset, offline (an unknown name lists them)"},
-    {"fir-low-pass", "FREQ", "linear-phase FIR low pass (equiripple design)"},
+    {"fir-low-pass", "FREQ", "linear-phase FIR low pass (equiripple: 60 dB down a tenth of FREQ, at least 50 Hz, above it)"},
     {"fir-high-pass", "FREQ", "linear-phase FIR high pass"},
     {"fir-band-pass", "F1:F2", "linear-phase FIR band pass"},
     {"fft-low-pass", "FREQ", "linear-phase low pass run by FFT (8192-point, 447 taps)"},
@@ -147,6 +147,9 @@ int runProcess(int argc, char** argv)
             const double f2 = band ? v[1] : 0.0;
             if (name.startsWith(QLatin1String("fir-"))) {
                 firs.push_back(new SoundAlgoEqFIR(type, v[0], f2));
+                // A transition a tenth of the (first) edge frequency, at
+                // least 50 Hz, and 60 dB below the pass band beyond it.
+                firs.back()->setDesign(std::max(v[0] / 10.0, 50.0), 60.0);
                 chain->pushAlgo(firs.back());
             }
             else
