@@ -254,13 +254,11 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
 
 RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, unsigned int rate, QStringList& joined)
 {
-    std::vector<RMSStepDetector::Region> regions;
-    for (int i = 0; i < detector->size(false); ++i)
-        regions.push_back(detector->getRegion(i, false));
-    for (;;) {
-        const std::vector<Track> tracks = tracksOf(*detector, rate, 0.0);
-        if (tracks.size() < 2)
-            break;
+    // The joins first, on the track list; then the noise regions they cross
+    // become music, in one edit of the regions.
+    std::vector<Track> tracks = tracksOf(*detector, rate, 0.0);
+    std::vector<std::pair<long long, long long>> bridged; // stream positions [from, to)
+    while (tracks.size() >= 2) {
         // The shortest track below the minimum joins the neighbour across
         // the shorter gap.
         size_t shortest = tracks.size();
@@ -270,35 +268,40 @@ RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, u
         }
         if (shortest == tracks.size())
             break;
-        const Track& me = tracks[shortest];
+        const Track me = tracks[shortest];
         const long long gapBefore = shortest > 0 ? me.begin - (tracks[shortest - 1].begin + tracks[shortest - 1].frames) : -1;
         const long long gapAfter = shortest + 1 < tracks.size() ? tracks[shortest + 1].begin - (me.begin + me.frames) : -1;
         const bool toPrevious = gapAfter < 0 || (gapBefore >= 0 && gapBefore <= gapAfter);
-        const Track& other = tracks[toPrevious ? shortest - 1 : shortest + 1];
-        const long long from = toPrevious ? other.begin + other.frames : me.begin + me.frames;
-        const long long to = toPrevious ? me.begin : other.begin;
-        for (RMSStepDetector::Region& r : regions) {
-            if (r.BeginSample >= from && r.BeginSample < to)
-                r.IsNoise = false;
-        }
+        Track& other = tracks[toPrevious ? shortest - 1 : shortest + 1];
+        bridged.emplace_back(toPrevious ? other.begin + other.frames : me.begin + me.frames,
+                             toPrevious ? me.begin : other.begin);
         joined << QStringLiteral("the track at %1 (%2 s) joined to the one %3")
                       .arg(formatSeconds(static_cast<double>(me.begin) / rate))
                       .arg(static_cast<double>(me.frames) / rate, 0, 'f', 1)
                       .arg(toPrevious ? QStringLiteral("before") : QStringLiteral("after"));
-        QJsonObject object;
-        detector->writeToJSon(object);
-        QJsonArray list;
-        for (const RMSStepDetector::Region& r : regions) {
-            list.append(QJsonObject{{"BeginSample", r.BeginSample}, {"SampleNb", r.SampleNb},
-                                    {"RMSSqrValue0", r.RMSSqrValue0}, {"RMSSqrValue1", r.RMSSqrValue1},
-                                    {"MeanSmpl", r.MeanSmpl}, {"IsNoise", r.IsNoise}});
-        }
-        object.insert("Regions", list);
-        RMSStepDetector* edited = RMSStepDetector::createFromJSon(object);
-        if (!edited)
-            break;
-        detector->release();
-        detector = edited;
+        const long long end = std::max(other.begin + other.frames, me.begin + me.frames);
+        other.begin = std::min(other.begin, me.begin);
+        other.frames = end - other.begin;
+        tracks.erase(tracks.begin() + static_cast<long>(shortest));
     }
-    return detector;
+    if (bridged.empty())
+        return detector;
+    QJsonObject object;
+    detector->writeToJSon(object);
+    QJsonArray regions = object.value(QStringLiteral("Regions")).toArray();
+    for (auto it = regions.begin(); it != regions.end(); ++it) {
+        QJsonObject r = it->toObject();
+        const long long begin = r.value(QStringLiteral("BeginSample")).toInt();
+        for (const auto& [from, to] : bridged) {
+            if (begin >= from && begin < to)
+                r.insert(QStringLiteral("IsNoise"), false);
+        }
+        *it = r;
+    }
+    object.insert(QStringLiteral("Regions"), regions);
+    RMSStepDetector* edited = RMSStepDetector::createFromJSon(object);
+    if (!edited)
+        return detector;
+    detector->release();
+    return edited;
 }
