@@ -139,11 +139,14 @@ void SoundTrackFinder::analyse()
     const auto frameOf = [&](int hop) {
         return static_cast<int>(std::min<long long>(static_cast<long long>(hop) * mHop, mFrames));
     };
+    double powerOf[256];
+    for (int c = 0; c < 256; ++c)
+        powerOf[c] = std::pow(10.0, LevelCodes::decode(c) / 10.0);
     for (size_t t = 0; t < found.tracks.size(); ++t) {
         const vexa::detail::HopRun& r = found.tracks[t];
         double energy = 0.0;
         for (int k = r.begin; k < r.end; ++k)
-            energy += std::pow(10.0, LevelCodes::decode(mHopCodes[static_cast<size_t>(k)]) / 10.0);
+            energy += powerOf[mHopCodes[static_cast<size_t>(k)]];
         Track track;
         track.begin = frameOf(r.begin);
         track.frames = frameOf(r.end) - track.begin;
