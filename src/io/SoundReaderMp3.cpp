@@ -1,5 +1,7 @@
 #include "SoundReaderMp3.h"
 
+#include "detail/TagStore.h"
+
 #include <QFile>
 
 #include <QDebug>
@@ -306,6 +308,9 @@ bool SoundReaderMp3::getTags(SoundIDTag& tags)
 {
     if (!d->handle)
         return false;
+    // An ID3v2 tag, whole (every frame, other tags included), through TagLib.
+    if (vexa_detail::readFileTags(QString::fromStdString(d->context), vexa_detail::TagContainer::Mpeg, tags))
+        return true;
     mpg123_id3v1* v1 = nullptr;
     mpg123_id3v2* v2 = nullptr;
     if (mpg123_id3(d->handle, &v1, &v2) != MPG123_OK)

@@ -1,6 +1,7 @@
 #include "SoundReaderSndfile.h"
 
 #include "detail/FileNameSplitter.h"
+#include "detail/TagStore.h"
 
 #include <QRegularExpression>
 #include <sndfile.h>
@@ -232,31 +233,55 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tags)
 {
     if (!d->handle)
         return false;
-    const struct {
-        int id;
-        std::string SoundIDTag::*field;
-    } tagSlots[] = {
-        {SF_STR_TITLE, &SoundIDTag::title},   {SF_STR_ALBUM, &SoundIDTag::album},
-        {SF_STR_DATE, &SoundIDTag::year},     {SF_STR_ARTIST, &SoundIDTag::artist},
-        {SF_STR_SOFTWARE, &SoundIDTag::comment},
-    };
+    // WAV, FLAC and Ogg Vorbis tags, whole, through TagLib; libsndfile's five
+    // text slots for the other formats it reads.
+    SoundIDTag read;
     bool found = false;
-    for (const auto& slot : tagSlots) {
-        const char* text = sf_get_string(d->handle, slot.id);
-        if (text && *text) {
-            tags.*slot.field = text;
-            found = true;
+    bool viaTagLib = false;
+    vexa_detail::TagContainer container = vexa_detail::TagContainer::Wav;
+    switch (d->info.format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+        viaTagLib = true;
+        break;
+    case SF_FORMAT_FLAC:
+        viaTagLib = true;
+        container = vexa_detail::TagContainer::Flac;
+        break;
+    case SF_FORMAT_OGG:
+        viaTagLib = (d->info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
+        container = vexa_detail::TagContainer::OggVorbis;
+        break;
+    default:
+        break;
+    }
+    if (viaTagLib) {
+        found = vexa_detail::readFileTags(d->fileName, container, read);
+    } else {
+        const struct {
+            int id;
+            std::string SoundIDTag::*field;
+        } tagSlots[] = {
+            {SF_STR_TITLE, &SoundIDTag::title},     {SF_STR_ALBUM, &SoundIDTag::album},
+            {SF_STR_DATE, &SoundIDTag::year},       {SF_STR_ARTIST, &SoundIDTag::artist},
+            {SF_STR_COMMENT, &SoundIDTag::comment}, {SF_STR_GENRE, &SoundIDTag::genre},
+            {SF_STR_TRACKNUMBER, &SoundIDTag::track},
+        };
+        for (const auto& slot : tagSlots) {
+            const char* text = sf_get_string(d->handle, slot.id);
+            if (text && *text) {
+                read.*slot.field = text;
+                found = true;
+            }
         }
     }
-    // The track number: the file's own, else a number of at most three
-    // digits that leads the file's name and is followed by a separator
-    // ("07 - Song.wav"; not "Symphony No. 9.wav", "1999 live.wav" or a
-    // number in a folder name).
-    const char* track = sf_get_string(d->handle, SF_STR_TRACKNUMBER);
-    if (track && *track) {
-        tags.track = track;
+    if (found)
+        tags = read;
+    if (!read.track.empty())
         return found;
-    }
+    // Without a track tag, a number of at most three digits that leads the
+    // file's name and is followed by a separator ("07 - Song.wav"; not
+    // "Symphony No. 9.wav", "1999 live.wav" or a number in a folder name).
     static const QRegularExpression trackNumber(QStringLiteral("^(?<trackNumber>[0-9]{1,3})[._,;:\\s-]"));
     const vexa_detail::FileNameSplitter name(d->fileName);
     const QRegularExpressionMatch match = trackNumber.match(QString::fromLocal8Bit(name.fileName.c_str()));

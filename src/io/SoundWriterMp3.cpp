@@ -1,5 +1,9 @@
 #include "SoundWriterMp3.h"
 
+#include "detail/TagStore.h"
+
+#include <QFileInfo>
+
 #include "detail/LameApi.h"
 
 #include <QLibrary>
@@ -176,8 +180,8 @@ bool SoundWriterMp3::makeEncoder()
     gLame.set_in_samplerate(d->lame, static_cast<int>(mSampleRate));
     gLame.set_mode(d->lame, 1);
     gLame.set_quality(d->lame, 2);
-    if (d->hasTags)
-        setTags(d->tags);
+    // Tags are written by TagLib once the stream is complete.
+    gLame.set_write_id3tag_automatic(d->lame, 0);
     return true;
 }
 
@@ -236,26 +240,8 @@ bool SoundWriterMp3::startEncoder()
 
 void SoundWriterMp3::setTags(const SoundIDTag& tags)
 {
-    if (&tags != &d->tags) {
-        d->tags = tags;
-        d->hasTags = true;
-    }
-    if (!d->lame)
-        return;
-    // Tags given after open and before the first block restart the encoder
-    // so that they are written.
-    if (d->file && d->paramsDone && !d->encoded) {
-        startEncoder();
-        return;
-    }
-    gLame.id3tag_set_title(d->lame, tags.title.c_str());
-    gLame.id3tag_set_artist(d->lame, tags.artist.c_str());
-    gLame.id3tag_set_album(d->lame, tags.album.c_str());
-    gLame.id3tag_set_year(d->lame, tags.year.c_str());
-    gLame.id3tag_set_comment(d->lame, tags.comment.c_str());
-    gLame.id3tag_set_track(d->lame, tags.track.c_str());
-    gLame.id3tag_set_genre(d->lame, tags.genre.c_str());
-    gLame.id3tag_add_v2(d->lame);
+    d->tags = tags;
+    d->hasTags = true;
 }
 
 unsigned int SoundWriterMp3::write(unsigned int frames, double* src)
@@ -333,6 +319,15 @@ bool SoundWriterMp3::flushAndClose()
         ok = false;
     }
     d->file = nullptr;
+    // An ID3v2.4 tag (and an ID3v1 copy) in front of the finished stream.
+    if (ok && d->hasTags && !d->tags.empty() && QFileInfo(QString::fromStdString(d->context)).isFile()) {
+        QString error;
+        if (!vexa_detail::writeFileTags(QString::fromStdString(d->context), vexa_detail::TagContainer::Mpeg, d->tags,
+                                        error)) {
+            setError(error, d->context.c_str());
+            ok = false;
+        }
+    }
     return ok;
 }
 

@@ -104,9 +104,7 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
         setError(QStringLiteral("no writer for this file name"), qPrintable(name));
         return SoundTools::StatusError;
     }
-    const bool tagged = !mTags.title.empty() || !mTags.artist.empty() || !mTags.album.empty() || !mTags.year.empty()
-        || !mTags.comment.empty() || !mTags.track.empty() || !mTags.genre.empty();
-    if (tagged) {
+    if (!mTags.empty()) {
         SoundIDTag tags = mTags;
         tags.track = std::to_string(mTrackNumber);
         mCurrent->setTags(tags);

@@ -1,5 +1,9 @@
 #include "SoundWriterSndfile.h"
 
+#include "detail/TagStore.h"
+
+#include <QFileInfo>
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -8,6 +12,7 @@ struct SoundWriterSndfile::Private {
     SNDFILE* handle = nullptr;
     SF_INFO info{};
     std::string context; // the file name, as the context of error texts
+    QString fileName;
     SoundIDTag tags;
     bool hasTags = false;
 };
@@ -97,10 +102,9 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
     }
     d->handle = handle;
     d->context = context;
+    d->fileName = fileName;
     // Clip rather than wrap values beyond full scale in integer formats.
     sf_command(handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    if (d->hasTags)
-        applyTags();
     return SoundTools::StatusOk;
 }
 
@@ -112,25 +116,45 @@ void SoundWriterSndfile::close()
     d->handle = nullptr;
     // libsndfile reports little here (it returns 0 after failed writes), but
     // what it does report is passed on.
-    if (result != 0)
+    if (result != 0) {
         setError(QStringLiteral("Error while closing the file (%1)").arg(result), d->context.c_str());
+        return;
+    }
+    writeTags();
 }
 
 void SoundWriterSndfile::setTags(const SoundIDTag& tags)
 {
     d->tags = tags;
     d->hasTags = true;
-    if (d->handle)
-        applyTags();
 }
 
-void SoundWriterSndfile::applyTags()
+// Tags go into the finished file, through TagLib: every field of the record
+// and every other tag it carries, in place of what the encoder left there
+// (libsndfile names itself in FLAC and Ogg files).
+void SoundWriterSndfile::writeTags()
 {
-    sf_set_string(d->handle, SF_STR_TITLE, d->tags.title.c_str());
-    sf_set_string(d->handle, SF_STR_ALBUM, d->tags.album.c_str());
-    sf_set_string(d->handle, SF_STR_DATE, d->tags.year.c_str());
-    sf_set_string(d->handle, SF_STR_ARTIST, d->tags.artist.c_str());
-    sf_set_string(d->handle, SF_STR_SOFTWARE, d->tags.comment.c_str());
+    vexa_detail::TagContainer container;
+    switch (d->info.format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+        if (!d->hasTags || d->tags.empty())
+            return;
+        container = vexa_detail::TagContainer::Wav;
+        break;
+    case SF_FORMAT_FLAC:
+        container = vexa_detail::TagContainer::Flac;
+        break;
+    case SF_FORMAT_OGG:
+        container = vexa_detail::TagContainer::OggVorbis;
+        break;
+    default:
+        return; // headerless: no place for tags
+    }
+    if (!QFileInfo(d->fileName).isFile())
+        return; // a device or a pipe keeps no tags
+    QString error;
+    if (!vexa_detail::writeFileTags(d->fileName, container, d->tags, error))
+        setError(error, d->context.c_str());
 }
 
 unsigned int SoundWriterSndfile::write(unsigned int frames, double* src)

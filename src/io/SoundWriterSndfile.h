@@ -38,7 +38,7 @@ protected:
     unsigned int write(unsigned int frames, double* src) override;
 
 private:
-    void applyTags();
+    void writeTags();
 
     struct Private;
     std::unique_ptr<Private> d;

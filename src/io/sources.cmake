@@ -11,4 +11,6 @@ set(VEXA_IO_CLASSES
 set(VEXA_IO_PRIVATE_SOURCES
   detail/FileNameSplitter.cpp
   detail/FileNameSplitter.h
-  detail/LameApi.h)
+  detail/LameApi.h
+  detail/TagStore.cpp
+  detail/TagStore.h)

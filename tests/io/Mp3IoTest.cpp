@@ -178,48 +178,6 @@ TEST_F(Mp3Io, MonoDecodesToEqualChannels)
     EXPECT_GT(iotest::correlation(stereo, back, 0, lag, frames - kMaxExtra), 0.99);
 }
 
-// Tags written by the encoder come back from the ID3v2 tag, set before or
-// after open (before the first block).
-TEST_F(Mp3Io, TagsRoundTrip)
-{
-    SoundIDTag tags;
-    tags.title = "Mp3 Title";
-    tags.artist = "Mp3 Artist";
-    tags.album = "Mp3 Album";
-    tags.year = "2004";
-    tags.comment = "a comment";
-    tags.track = "7";
-    tags.genre = "Rock";
-    ASSERT_TRUE(encode(path("tagged.mp3"), music(5000, 44100), &tags));
-    {
-        SoundWriterMp3 writer;
-        ASSERT_EQ(writer.open(path("late.mp3")), SoundTools::StatusOk);
-        writer.setTags(tags);
-        ASSERT_FALSE(writeAll(writer, music(5000, 44100)));
-    }
-    for (const char* name : {"tagged.mp3", "late.mp3"}) {
-        SCOPED_TRACE(name);
-        SoundReaderMp3 reader;
-        ASSERT_EQ(reader.open(path(name)), SoundTools::StatusOk);
-        SoundIDTag back;
-        ASSERT_TRUE(reader.getTags(back));
-        EXPECT_EQ(back.title, tags.title);
-        EXPECT_EQ(back.artist, tags.artist);
-        EXPECT_EQ(back.album, tags.album);
-        EXPECT_EQ(back.year, tags.year);
-        EXPECT_EQ(back.comment, tags.comment);
-        EXPECT_EQ(back.track, tags.track);
-        EXPECT_EQ(back.genre, tags.genre);
-    }
-
-    // Without any tag there is nothing to report.
-    ASSERT_TRUE(encode(path("bare.mp3"), music(5000, 44100)));
-    SoundReaderMp3 bare;
-    ASSERT_EQ(bare.open(path("bare.mp3")), SoundTools::StatusOk);
-    SoundIDTag none;
-    EXPECT_FALSE(bare.getTags(none));
-}
-
 // An ID3v1 tag built byte by byte: fixed-width fields and the genre table.
 TEST_F(Mp3Io, Id3v1FieldsAndGenres)
 {

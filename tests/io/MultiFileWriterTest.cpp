@@ -210,8 +210,7 @@ TEST(SoundWriterMultiFile, TagsCarryTheTrackNumber)
         SoundIDTag read;
         ASSERT_TRUE(reader.getTags(read));
         EXPECT_EQ(read.album, "Side A");
-        // The reader takes the track number from the file name.
-        EXPECT_EQ(read.track, "00" + std::to_string(n));
+        EXPECT_EQ(read.track, std::to_string(n));
     }
 }
 

@@ -272,56 +272,6 @@ TEST(SndfileIo, RewindToStartPoint)
     EXPECT_EQ(back, source);
 }
 
-// The five text tags survive WAV, FLAC and Ogg, whether they are given
-// before or after open; the track number comes from the file's own name.
-TEST(SndfileIo, TagsRoundTrip)
-{
-    QTemporaryDir dir;
-    SoundIDTag tags;
-    tags.title = "A Title";
-    tags.artist = "Some Artist";
-    tags.album = "The Album";
-    tags.year = "1999";
-    tags.comment = "made by a test";
-    const struct {
-        const char* name;
-        SoundWriterSndfile::FileType type;
-        bool beforeOpen;
-    } cases[] = {
-        {"07 - Song.wav", SoundWriterSndfile::WAV, false},
-        {"07 - Song.flac", SoundWriterSndfile::FLAC, false},
-        {"07 - Song.ogg", SoundWriterSndfile::OGG, false},
-        {"early.wav", SoundWriterSndfile::WAV, true},
-        {"early.flac", SoundWriterSndfile::FLAC, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QString::fromLatin1(c.name));
-        {
-            SoundWriterSndfile writer(44100, 2, SoundTools::PCM16, c.type);
-            if (c.beforeOpen)
-                writer.setTags(tags);
-            ASSERT_EQ(writer.open(path), SoundTools::StatusOk);
-            if (!c.beforeOpen)
-                writer.setTags(tags);
-            ASSERT_FALSE(writeAll(writer, music(5000, 44100)));
-        }
-        SoundReaderSndfile reader;
-        ASSERT_EQ(reader.open(path), SoundTools::StatusOk);
-        SoundIDTag back;
-        back.track = "none";
-        EXPECT_TRUE(reader.getTags(back));
-        EXPECT_EQ(back.title, tags.title);
-        EXPECT_EQ(back.artist, tags.artist);
-        EXPECT_EQ(back.album, tags.album);
-        EXPECT_EQ(back.year, tags.year);
-        // libsndfile signs the software string it stores the comment in.
-        EXPECT_EQ(back.comment.substr(0, tags.comment.size()), tags.comment);
-        EXPECT_EQ(back.genre, "");
-        EXPECT_EQ(back.track, c.beforeOpen ? "none" : "07");
-    }
-}
-
 // Track numbers come from a short number leading the file name, never from
 // its folders or from a number elsewhere in it.
 TEST(SndfileIo, TrackNumberFromFileName)

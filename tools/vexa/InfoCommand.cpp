@@ -47,6 +47,12 @@ QJsonObject tagsObject(const SoundIDTag& t)
     put("comment", t.comment);
     put("track", t.track);
     put("genre", t.genre);
+    for (const auto& other : t.others) {
+        QStringList values;
+        for (const std::string& v : other.second)
+            values << QString::fromStdString(v);
+        o.insert(QString::fromStdString(other.first).toLower(), values.join(QStringLiteral("; ")));
+    }
     return o;
 }
 

@@ -272,7 +272,14 @@ int runSplit(int argc, char** argv)
 
     QStringList written;
     if (!args.has("dry-run")) {
+        // The side's tags go to every track, but for its title and number,
+        // which name the side; the tracks are numbered as they are written.
         SoundIDTag tags;
+        std::unique_ptr<SoundReader> source(SoundReader::getFromFilename(in));
+        if (source && source->open(in) == SoundTools::StatusOk && source->getTags(tags)) {
+            tags.title.clear();
+            tags.track.clear();
+        }
         applyTagOptions(args, tags);
         const int files = writeTracks(in, nameTemplate, detector, output.bitrate, output.format,
                                       progress, &tags, written, error);
