@@ -25,6 +25,7 @@ void SoundAlgo::LoopContext::reset()
     channelNb = 2;
     offset = 0;
     consumed = 0;
+    tail = 0;
     inBuffer.reset();
     outBuffer.reset();
     status = SoundTools::StatusOk;
@@ -329,7 +330,16 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
 
     const int originBefore = ctx.inBuffer->getOrigin();
     const unsigned int n = reader.stereoRead(ctx.inBuffer, ctx.inOverlap);
-    if (n == 0) {
+    if (n == 0 && ctx.tail > 0) {
+        // Silence after the stream, a block at most at a time, as if read.
+        const unsigned int kept = ctx.inBuffer->getFrameNB();
+        const unsigned int room = ctx.inBuffer->getFrameNBAllocated() > kept
+            ? ctx.inBuffer->getFrameNBAllocated() - kept
+            : 1u;
+        const unsigned int silent = std::min(ctx.tail, room);
+        ctx.inBuffer->appendMargin(silent);
+        ctx.tail -= silent;
+    } else if (n == 0) {
         const unsigned int shift = getSampleShift(ctx.sampleRate);
         if (ctx.inOverlap == 0 && shift == 0)
             return SoundTools::StatusFinished;
@@ -377,6 +387,27 @@ SoundTools::Status SoundAlgo::processAll(SoundReader& reader, SoundWriter* write
     LoopContext ctx;
     if (initProcessLoop(reader, ctx) != SoundTools::StatusOk)
         return SoundTools::StatusError;
+    while (singleProcessLoop(reader, ctx, writer) == SoundTools::StatusOk) {
+    }
+    endProcessLoop(ctx);
+    return ctx.status;
+}
+
+SoundTools::Status SoundAlgo::processAllAligned(SoundReader& reader, SoundWriter* writer)
+{
+    LoopContext ctx;
+    if (initProcessLoop(reader, ctx) != SoundTools::StatusOk)
+        return SoundTools::StatusError;
+    const unsigned int latency = getLatency(ctx.sampleRate);
+    ctx.tail = latency;
+    if (writer) {
+        const int64_t begin = static_cast<int64_t>(ctx.offset) + latency;
+        // An unknown length (0) leaves the end open: the run ends with the
+        // stream and its tail.
+        const int64_t end = ctx.frameNbToProcess > 0 ? begin + ctx.frameNbToProcess : INT_MAX;
+        writer->setRange(static_cast<int>(std::min<int64_t>(begin, INT_MAX)),
+                         static_cast<int>(std::min<int64_t>(end, INT_MAX)));
+    }
     while (singleProcessLoop(reader, ctx, writer) == SoundTools::StatusOk) {
     }
     endProcessLoop(ctx);

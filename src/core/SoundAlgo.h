@@ -54,6 +54,10 @@ public:
         // Frames by which the outputs advance before the next block: the
         // distance the input buffer's origin moved since the previous block.
         int32_t consumed = 0;
+        // Silent frames still to feed after the end of the stream, before the
+        // node's own sample shift: a lagging node's last frames
+        // (processAllAligned).
+        uint32_t tail = 0;
         std::shared_ptr<SoundBuffer> inBuffer;
         std::shared_ptr<SoundBuffer> outBuffer;
         SoundTools::Status status = SoundTools::StatusOk;
@@ -91,6 +95,11 @@ public:
     virtual unsigned int getSampleShift(unsigned int /*sampleRate*/) const { return 0; }
     virtual unsigned int getInOverlap(unsigned int /*sampleRate*/) const { return 0; }
     virtual unsigned int getOutOverlap(unsigned int /*sampleRate*/) const { return 0; }
+    // Frames by which the node's output lags its input on the stream's time
+    // line as a side effect of the processing (the centre of a linear-phase
+    // filter, a gate's look-ahead window), as opposed to a delay that is the
+    // node's purpose. processAllAligned takes it back.
+    virtual unsigned int getLatency(unsigned int /*sampleRate*/) const { return 0; }
 
     unsigned int getSampleRate() const { return mSampleRate; }
     std::shared_ptr<SoundBuffer> getInBuffer(unsigned int i) const { return mInBuffers[i]; }
@@ -103,6 +112,11 @@ public:
     SoundTools::Status singleProcessLoop(SoundReader& reader, LoopContext& ctx, SoundWriter* writer);
     int endProcessLoop(LoopContext& ctx);
     SoundTools::Status processAll(SoundReader& reader, SoundWriter* writer);
+    // processAll with the node's latency taken back: the writer's range is
+    // set to the stream from the reader's position, moved by getLatency, and
+    // as many silent frames follow the stream, so that the output has the
+    // input's length and lines up with it, its last frames included.
+    SoundTools::Status processAllAligned(SoundReader& reader, SoundWriter* writer);
 
     // JSON registry: nodes rebuilt by class name. The caller owns the nodes.
     static void declareBuilder(SoundAlgoJSonBuilder* builder);

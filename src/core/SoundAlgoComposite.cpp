@@ -185,6 +185,18 @@ unsigned int SoundAlgoComposite::getDelay(unsigned int sampleRate) const
     return d;
 }
 
+unsigned int SoundAlgoComposite::getLatency(unsigned int sampleRate) const
+{
+    unsigned int latency = 0;
+    for (const auto& branch : mBranches) {
+        unsigned int sum = 0;
+        for (const SoundAlgo* node : branch)
+            sum += node->getLatency(sampleRate);
+        latency = std::max(latency, sum);
+    }
+    return latency;
+}
+
 unsigned int SoundAlgoComposite::getSampleShift(unsigned int sampleRate) const
 {
     unsigned int s = 0;

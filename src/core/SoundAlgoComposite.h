@@ -57,6 +57,8 @@ public:
     // look-ahead of every node after its head, which the stream's end padding
     // (sized for the head) does not feed.
     unsigned int getSampleShift(unsigned int sampleRate) const override;
+    // The largest sum of the nodes' latencies along a branch.
+    unsigned int getLatency(unsigned int sampleRate) const override;
     unsigned int getInOverlap(unsigned int sampleRate) const override;
     unsigned int getOutOverlap(unsigned int sampleRate) const override;
 

@@ -26,6 +26,9 @@ public:
     SoundTools::Status process() override;
     // Half the window (its length before being made odd, divided by 2).
     unsigned int getDelay(unsigned int sampleRate) const override;
+    // The gate's output lags by its delay: the window that decides a
+    // frame's gain starts at that frame.
+    unsigned int getLatency(unsigned int sampleRate) const override { return getDelay(sampleRate); }
     // The window length W, always odd.
     unsigned int getInOverlap(unsigned int sampleRate) const override;
 

@@ -149,6 +149,11 @@ unsigned int SoundAlgoEqFIR::getDelay(unsigned int sampleRate) const
     return n > 0 ? n - 1 : 0;
 }
 
+unsigned int SoundAlgoEqFIR::getLatency(unsigned int sampleRate) const
+{
+    return getDelay(sampleRate) / 2;
+}
+
 unsigned int SoundAlgoEqFIR::getInOverlap(unsigned int sampleRate) const
 {
     return getDelay(sampleRate);

@@ -48,6 +48,9 @@ public:
     // N - 1 for that sample rate (0 when no filter can be designed for it).
     unsigned int getDelay(unsigned int sampleRate) const override;
     unsigned int getInOverlap(unsigned int sampleRate) const override;
+    // (N - 1) / 2: the taps are causal, so the output lags by the filter's
+    // centre.
+    unsigned int getLatency(unsigned int sampleRate) const override;
 
     // Filter length N for a sample rate, 0 when the frequencies give none
     // (type not supported, first frequency not positive, or longer than

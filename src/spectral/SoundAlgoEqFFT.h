@@ -10,12 +10,25 @@
 #include "SoundTools.h"
 #include "vexa_export.h"
 
+class SoundAlgoFFTFilter;
+
 class VEXA_EXPORT SoundAlgoEqFFT : public SoundAlgoComposite {
     Q_OBJECT
 
 public:
     SoundAlgoEqFFT(SoundTools::FilterType type, double freq1, double freq2, unsigned int size);
     ~SoundAlgoEqFFT() override;
+
+    // The filter's design: transition width in Hz, stop-band attenuation in
+    // dB (see SoundAlgoFFTFilter::setDesign).
+    void setDesign(double transitionHz, double attenuationDb);
+    // Taps of the design at a sample rate, for this transform size; what the
+    // design needs, without the limit of N/2, with `unlimited`.
+    unsigned int getTapCount(unsigned int sampleRate, bool unlimited = false) const;
+
+private:
+    SoundAlgoFFTFilter* mFilter;
+    unsigned int mSize;
 };
 
 #endif

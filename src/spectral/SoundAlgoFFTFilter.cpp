@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kTransition = 0.005;
 const double kPassDeviation = (1.0 - std::pow(10.0, -0.025)) / 2.0;
-constexpr double kStopDeviation = 0.001;
+constexpr double kAttenuationDb = 60.0;
 
 } // namespace
 
@@ -40,12 +40,49 @@ void SoundAlgoFFTFilter::endProcess(int status, unsigned int frameNbProcessed)
     SoundAlgo::endProcess(status, frameNbProcessed);
 }
 
+void SoundAlgoFFTFilter::setDesign(double transitionHz, double attenuationDb)
+{
+    mTransitionHz = transitionHz > 0 ? transitionHz : 0.0;
+    mAttenuationDb = attenuationDb > 0 ? attenuationDb : kAttenuationDb;
+}
+
+double SoundAlgoFFTFilter::transition(unsigned int sampleRate) const
+{
+    return mTransitionHz > 0 && sampleRate > 0 ? mTransitionHz / sampleRate : kTransition;
+}
+
+unsigned int SoundAlgoFFTFilter::getTapCount(unsigned int size, unsigned int sampleRate) const
+{
+    // Kaiser's estimate for the deviations and the transition, made odd;
+    // then no more than N/2 taps, so that a frame's N/2 samples convolved
+    // with the taps fit in the N of the transform. Filters that pass the
+    // Nyquist frequency keep an odd count under that limit (an even
+    // symmetric filter of even length is zero there).
+    const double stopDeviation = std::pow(10.0, -mAttenuationDb / 20.0);
+    const unsigned int estimate = static_cast<unsigned int>(std::floor(
+        (-10.0 * std::log10(kPassDeviation * stopDeviation) - 13.0) / (14.6 * transition(sampleRate)) + 0.5));
+    unsigned int taps = estimate + 1;
+    if (taps % 2 == 0)
+        ++taps;
+    if (size > 0)
+        taps = std::min(taps, size / 2);
+    if ((mType == SoundTools::HighPass || mType == SoundTools::BandStop) && taps % 2 == 0)
+        --taps;
+    return taps;
+}
+
+unsigned int SoundAlgoFFTFilter::getLatency(unsigned int sampleRate) const
+{
+    const unsigned int taps = mSize > 0 ? getTapCount(mSize, sampleRate) : 0u;
+    return taps > 0 ? (taps - 1) / 2 : 0u;
+}
+
 bool SoundAlgoFFTFilter::FillFilter()
 {
     if (!mResponse.empty())
         return true;
     const double fs = mSampleRate;
-    const double stopWeight = kPassDeviation / kStopDeviation;
+    const double stopWeight = kPassDeviation / std::pow(10.0, -mAttenuationDb / 20.0);
     double f1 = mFreq1 / fs;
     if (isDebug())
         getOStream() << "FillFilter Low Freq" << mFreq1 << ";" << f1 << " " << fs << "\n";
@@ -55,22 +92,10 @@ bool SoundAlgoFFTFilter::FillFilter()
         getOStream() << "FillFilter Hi Freq" << mFreq2 << ";" << f2 << " " << fs << "\n";
     f2 = std::min(std::max(f2, 0.005), 0.5);
 
-    // Kaiser's estimate for the deviations and 14.6 x 0.005 = 0.073, made
-    // odd; then no more than N/2 taps, so that a frame's N/2 samples
-    // convolved with the taps fit in the N of the transform. Filters that
-    // pass the Nyquist frequency keep an odd count under that limit (an even
-    // symmetric filter of even length is zero there).
-    const unsigned int estimate = static_cast<unsigned int>(
-        std::floor((-10.0 * std::log10(kPassDeviation * kStopDeviation) - 13.0) / 0.073 + 0.5));
-    unsigned int taps = estimate + 1;
-    if (taps % 2 == 0)
-        ++taps;
-    taps = std::min(taps, mSize / 2);
-    if ((mType == SoundTools::HighPass || mType == SoundTools::BandStop) && taps % 2 == 0)
-        --taps;
+    const unsigned int taps = getTapCount(mSize, mSampleRate);
 
     SoundTools::detail::BandLayout bands;
-    if (!SoundTools::detail::bandsForFilter(mType, f1, f2, kTransition, stopWeight, bands)) {
+    if (!SoundTools::detail::bandsForFilter(mType, f1, f2, transition(mSampleRate), stopWeight, bands)) {
         QMessageLogger().critical("Unsupported FFT Eq mode :%d", static_cast<int>(mType));
         return false;
     }

@@ -322,6 +322,82 @@ TEST(VexaTool, ProcessRunsTheChainInOrder)
     EXPECT_EQ(leftovers(dir.path()), QStringList({"in.wav", "out.wav"}));
 }
 
+// Every processing option, alone and chained, and the matching equalizer:
+// the output has the input's length, lines up with it (the lag of the best
+// cross-correlation is 0; a minimum-phase IIR filter peaks one frame late)
+// and keeps its last frames.
+TEST(VexaTool, OutputsKeepLengthAndAlignment)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.wav");
+    const unsigned int frames = 44100 + 4567;
+    auto x = testsignals::noiseFrames(frames, 5, 0.2);
+    for (unsigned int i = 20000; i < 24000; ++i) // a loud stretch for the limiter
+        x[i] = {4 * x[i].left, 4 * x[i].right};
+    writeWav(in, x, 44100);
+    const struct {
+        QStringList options;
+        int maxLag;
+    } cases[] = {
+        {{"--gain", "-3"}, 0},
+        {{"--eq", "1000:3"}, 0},
+        {{"--low-shelf", "100:3", "--high-shelf", "8000:-3"}, 0},
+        {{"--low-pass", "8000"}, 1},
+        {{"--high-pass", "100"}, 0},
+        {{"--a-weight"}, 1},
+        {{"--preset", "Rock"}, 0},
+        {{"--fir-low-pass", "8000"}, 0},
+        {{"--fir-high-pass", "200"}, 0},
+        {{"--fir-band-pass", "300:3000"}, 0},
+        {{"--fft-low-pass", "8000"}, 0},
+        {{"--fft-high-pass", "200", "--transition", "100"}, 0},
+        {{"--fft-band-pass", "300:3000"}, 0},
+        {{"--gate", "-50"}, 0},
+        {{"--limit", "6"}, 0},
+        {{"--level", "-20"}, 0},
+        {{"--level", "-20", "--multiband", "200,2000"}, 0},
+        {{"--gate", "-50", "--fft-low-pass", "8000", "--fir-high-pass", "200", "--limit", "0"}, 0},
+        {{"--start", "0.25", "--fft-low-pass", "8000", "--gate", "-50"}, 0},
+        {{"match"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.options.join(' ')));
+        const QString out = dir.filePath("out.wav");
+        QFile::remove(out);
+        const bool match = c.options.front() == QLatin1String("match");
+        const ToolRun r = match ? vexa({"match", in, "--reference", "speech", "--apply", out, "--format", "float", "--quiet"})
+                                : vexa(QStringList{"process", in, out, "--format", "float", "--quiet"} + c.options);
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        const auto y = readWav(out);
+        const int start = c.options.contains("--start") ? 11025 : 0;
+        ASSERT_EQ(y.size(), frames - start);
+
+        // The lag of the best correlation over a stretch of 8192 frames.
+        int best = 0;
+        double bestCorr = -1;
+        for (int lag = -300; lag <= 300; ++lag) {
+            double sum = 0;
+            for (int i = 10000; i < 18192; ++i)
+                sum += x[start + i].left * y[i + lag].left;
+            if (std::abs(sum) > bestCorr) {
+                bestCorr = std::abs(sum);
+                best = lag;
+            }
+        }
+        EXPECT_GE(best, 0);
+        EXPECT_LE(best, c.maxLag);
+
+        // The last 256 frames carry as much as the middle of the output.
+        const auto rms = [&y](size_t from, size_t n) {
+            double e = 0;
+            for (size_t i = from; i < from + n; ++i)
+                e += y[i].left * y[i].left + y[i].right * y[i].right;
+            return std::sqrt(e / n);
+        };
+        EXPECT_NEAR(20 * std::log10(rms(y.size() - 256, 256) / rms(30000, 8192)), 0.0, 6.0);
+    }
+}
+
 TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
 {
     QTemporaryDir dir;

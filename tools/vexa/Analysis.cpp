@@ -106,14 +106,13 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
         return false;
     }
     writer->setTags(tags);
-    const long long frames = reader.getFrameNB() - std::min<long long>(reader.getFrameNB(), reader.getOffset());
-    const long long end = static_cast<long long>(reader.getOffset()) + settings.latency + frames;
-    writer->setRange(reader.getOffset() + settings.latency, static_cast<int>(std::min<long long>(end, INT_MAX)));
 
     Progress progress(QFileInfo(in).fileName(), reader.getSampleRate(), settings.progress);
     progress.follow(node);
     const unsigned int headerFrames = reader.getFrameNB();
-    const SoundTools::Status status = node->processAll(reader, writer.get());
+    // The output lines up with the input and has its length, whatever the
+    // chain's latency.
+    const SoundTools::Status status = node->processAllAligned(reader, writer.get());
     progress.finish();
     warnIfCut(reader, headerFrames, reader.getSampleRate(), in);
     // A failure when the file is finished (a full disk) shows as a new error.

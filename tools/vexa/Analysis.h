@@ -35,8 +35,6 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
 struct OutputSettings {
     SoundTools::SoundFormat format = SoundTools::PCM16;
     unsigned int bitrate = 192;
-    // Frames by which the chain delays its output (taken back when writing).
-    int latency = 0;
     bool progress = true;
 };
 

@@ -30,9 +30,11 @@ const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"fir-low-pass", "FREQ", "linear-phase FIR low pass (equiripple: 60 dB down a tenth of FREQ, at least 50 Hz, above it)"},
     {"fir-high-pass", "FREQ", "linear-phase FIR high pass"},
     {"fir-band-pass", "F1:F2", "linear-phase FIR band pass"},
-    {"fft-low-pass", "FREQ", "linear-phase low pass run by FFT (8192-point, 447 taps)"},
+    {"fft-low-pass", "FREQ", "linear-phase low pass run by FFT (the same design, 8192-point or larger)"},
     {"fft-high-pass", "FREQ", "linear-phase high pass run by FFT"},
     {"fft-band-pass", "F1:F2", "linear-phase band pass run by FFT"},
+    {"transition", "HZ", "transition width of the FIR and FFT filters (default a tenth of the edge, at least 50 Hz)"},
+    {"attenuation", "DB", "stop-band attenuation of the FIR and FFT filters (default 60)"},
     {"gate", "DB", "noise gate: silence what stays below DB (10 ms window, 200 ms fade)"},
     {"limit", "DB", "look-ahead limiter: DB of gain, peaks held below 0.98 (10 ms look-ahead)"},
     {"level", "DB", "level each part of the recording to DB RMS (a detection pass runs first)"},
@@ -76,6 +78,13 @@ int runProcess(int argc, char** argv)
     const QString in = args.positional[0];
     const QString out = args.positional[1];
 
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
+    if (!reader)
+        return fail(QStringLiteral("%1 : not a recognised audio file name").arg(in));
+    if (reader->open(in) != SoundTools::StatusOk)
+        return fail(libraryError());
+    const unsigned int rate = reader->getSampleRate();
+
     // The chain, in the order of the options.
     auto* chain = new SoundAlgoComposite(QStringLiteral("process"));
     std::unique_ptr<SoundAlgoComposite, void (*)(SoundAlgoComposite*)> chainOwner(chain, [](SoundAlgoComposite* c) { c->release(); });
@@ -86,9 +95,23 @@ int runProcess(int argc, char** argv)
     // Frequencies asked for, checked against the file's Nyquist frequency
     // once it is open.
     std::vector<std::pair<QString, double>> frequencies;
-    // FIR filters are linear phase: their output lags by half their length,
-    // which the written range takes back so that OUT lines up with IN.
-    std::vector<SoundAlgoEqFIR*> firs;
+    // The design of the FIR and FFT filters.
+    double transition = 0;
+    double attenuation = 60;
+    {
+        std::vector<double> v;
+        if (args.has("transition")) {
+            if (!toNumbers(args.value("transition"), v, 1, 1) || v[0] <= 0)
+                return fail(QStringLiteral("--transition %1: expected a width in Hz").arg(args.value("transition")), ExitUsage);
+            transition = v[0];
+        }
+        v.clear();
+        if (args.has("attenuation")) {
+            if (!toNumbers(args.value("attenuation"), v, 1, 1) || v[0] < 20 || v[0] > 140)
+                return fail(QStringLiteral("--attenuation %1: expected 20 to 140 dB").arg(args.value("attenuation")), ExitUsage);
+            attenuation = v[0];
+        }
+    }
     // The detection pass of --level, shared by the amplifiers that follow it.
     RMSStepDetector* detector = nullptr;
     unsigned int detectedRate = 0;
@@ -145,15 +168,28 @@ int runProcess(int argc, char** argv)
                 : name.endsWith(QLatin1String("low-pass")) ? SoundTools::LowPass
                                                            : SoundTools::HighPass;
             const double f2 = band ? v[1] : 0.0;
+            // By default a transition a tenth of the (first) edge frequency,
+            // at least 50 Hz, and 60 dB below the pass band beyond it.
+            const double width = transition > 0 ? transition : std::max(v[0] / 10.0, 50.0);
             if (name.startsWith(QLatin1String("fir-"))) {
-                firs.push_back(new SoundAlgoEqFIR(type, v[0], f2));
-                // A transition a tenth of the (first) edge frequency, at
-                // least 50 Hz, and 60 dB below the pass band beyond it.
-                firs.back()->setDesign(std::max(v[0] / 10.0, 50.0), 60.0);
-                chain->pushAlgo(firs.back());
+                auto* fir = new SoundAlgoEqFIR(type, v[0], f2);
+                fir->setDesign(width, attenuation);
+                chain->pushAlgo(fir);
+            } else {
+                // The transform holds twice the filter's length at least.
+                unsigned int size = 8192;
+                auto* eq = new SoundAlgoEqFFT(type, v[0], f2, size);
+                eq->setDesign(width, attenuation);
+                const unsigned int taps = eq->getTapCount(rate, true);
+                if (taps > size / 2) {
+                    while (size / 2 < taps && size < (1u << 22))
+                        size *= 2;
+                    eq->release();
+                    eq = new SoundAlgoEqFFT(type, v[0], f2, size);
+                    eq->setDesign(width, attenuation);
+                }
+                chain->pushAlgo(eq);
             }
-            else
-                chain->pushAlgo(new SoundAlgoEqFFT(type, v[0], f2, 8192));
         } else if (name == QLatin1String("gate")) {
             if (!toNumbers(value, v, 1, 1) || v[0] > 0)
                 return bad("expected a threshold in dB (0 or below)");
@@ -191,11 +227,6 @@ int runProcess(int argc, char** argv)
     if (chain->getBranchNumber() == 0)
         chain->pushAlgo(new SoundAlgoBypass());
 
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
-    if (!reader)
-        return fail(QStringLiteral("%1 : not a recognised audio file name").arg(in));
-    if (reader->open(in) != SoundTools::StatusOk)
-        return fail(libraryError());
     const double nyquist = reader->getSampleRate() / 2.0;
     for (const auto& [option, freq] : frequencies) {
         if (freq >= nyquist)
@@ -210,8 +241,6 @@ int runProcess(int argc, char** argv)
     reader->getTags(tags);
     applyTagOptions(args, tags);
 
-    for (const SoundAlgoEqFIR* fir : firs)
-        output.latency += static_cast<int>((fir->getLength(reader->getSampleRate()) - 1) / 2);
     if (!renderFile(*reader, chain, in, out, tags, output, error))
         return fail(error);
     return ExitOk;
