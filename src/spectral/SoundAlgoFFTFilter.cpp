@@ -59,9 +59,13 @@ unsigned int SoundAlgoFFTFilter::getTapCount(unsigned int size, unsigned int sam
     // Nyquist frequency keep an odd count under that limit (an even
     // symmetric filter of even length is zero there).
     const double stopDeviation = std::pow(10.0, -mAttenuationDb / 20.0);
-    const unsigned int estimate = static_cast<unsigned int>(std::floor(
-        (-10.0 * std::log10(kPassDeviation * stopDeviation) - 13.0) / (14.6 * transition(sampleRate)) + 0.5));
-    unsigned int taps = estimate + 1;
+    double estimate =
+        std::floor((-10.0 * std::log10(kPassDeviation * stopDeviation) - 13.0) / (14.6 * transition(sampleRate)) + 0.5);
+    // The estimate falls a little short of a design asked for: a tenth more
+    // taps meet it.
+    if (mTransitionHz > 0)
+        estimate = std::ceil(1.1 * (estimate + 1)) - 1;
+    unsigned int taps = static_cast<unsigned int>(estimate) + 1;
     if (taps % 2 == 0)
         ++taps;
     if (size > 0)
@@ -86,11 +90,14 @@ bool SoundAlgoFFTFilter::FillFilter()
     double f1 = mFreq1 / fs;
     if (isDebug())
         getOStream() << "FillFilter Low Freq" << mFreq1 << ";" << f1 << " " << fs << "\n";
-    f1 = std::min(std::max(f1, 0.005), 0.5);
+    // No edge below the transition width (0.005 of the sample rate by
+    // default): a band there would have no room.
+    const double lowest = transition(mSampleRate);
+    f1 = std::min(std::max(f1, lowest), 0.5);
     double f2 = mFreq2 / fs;
     if (isDebug())
         getOStream() << "FillFilter Hi Freq" << mFreq2 << ";" << f2 << " " << fs << "\n";
-    f2 = std::min(std::max(f2, 0.005), 0.5);
+    f2 = std::min(std::max(f2, lowest), 0.5);
 
     const unsigned int taps = getTapCount(mSize, mSampleRate);
 

@@ -8,7 +8,7 @@
 // with overlapping, zero-padded frames the product of spectra is a linear
 // convolution. The taps are not centred: the output lags by
 // (taps - 1) / 2 frames (223 with 447 taps), which getLatency gives.
-// Frequencies are limited to [0.005, 0.5] of the sample rate.
+// Frequencies are limited to [transition, 0.5] of the sample rate.
 #ifndef VEXA_SOUNDALGOFFTFILTER_H
 #define VEXA_SOUNDALGOFFTFILTER_H
 

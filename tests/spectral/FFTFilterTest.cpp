@@ -58,9 +58,10 @@ protected:
 };
 
 Design design(SoundTools::FilterType type, double f1, double f2, unsigned int n, unsigned int rate = 44100,
-              std::vector<double>* response = nullptr)
+              std::vector<double>* response = nullptr, double transitionHz = 0, double attenuationDb = 60)
 {
     auto* filter = new KeptFilter(type, f1, f2);
+    filter->setDesign(transitionHz, attenuationDb);
     CompositePtr c(new SoundAlgoComposite());
     c->pushAlgo(new SoundAlgoFFTDirectCompute(n, true, false));
     c->pushAlgo(filter);
@@ -168,6 +169,40 @@ TEST(FFTFilterDesign, MeasuredResponsesMeetTheTargets)
             }
             EXPECT_NEAR(response[2 * k], static_cast<double>(s.real()), 1e-12);
             EXPECT_NEAR(response[2 * k + 1], static_cast<double>(s.imag()), 1e-12);
+        }
+    }
+}
+
+// A design asked for (a transition a tenth of the cut-off, at least 50 Hz,
+// and 60 dB; 80 dB from 1 kHz) holds at every cut-off up to 0.45 fs, low and high pass,
+// with a transform twice the design's length: the pass band within the
+// ripple, the stop band below the attenuation from the transition's end.
+TEST(FFTFilterDesign, AskedDesignHoldsAtEveryCutOff)
+{
+    const double fs = 44100;
+    for (const double attenuation : {60.0, 80.0}) {
+        for (const SoundTools::FilterType type : {SoundTools::LowPass, SoundTools::HighPass}) {
+            for (const double f : {100.0, 1000.0, 5000.0, 8000.0, 15000.0, 0.45 * fs}) {
+                if (attenuation > 60 && f < 1000)
+                    continue;
+                const double tw = std::max(f / 10, 50.0);
+                SoundAlgoFFTFilter probe(type, f, 0);
+                probe.setDesign(tw, attenuation);
+                unsigned int n = 8192;
+                while (n / 2 < probe.getTapCount(0, 44100))
+                    n *= 2;
+                const Design d = design(type, f, 0, n, 44100, nullptr, tw, attenuation);
+                ASSERT_EQ(d.status, SoundTools::StatusOk) << f;
+                const double a = f / fs, t = tw / fs;
+                const bool low = type == SoundTools::LowPass;
+                const double pass = low ? deviation(d.taps, 0, a, 1.0) : deviation(d.taps, a, 0.5, 1.0);
+                const double stop = low ? (a + t < 0.5 ? deviation(d.taps, a + t, 0.5, 0.0) : 0.0)
+                                        : deviation(d.taps, 0, a - t, 0.0);
+                SCOPED_TRACE(testing::Message() << (low ? "low " : "high ") << f << " Hz, " << attenuation << " dB, "
+                                                << d.taps.size() << " taps");
+                EXPECT_LT(pass, 2 * kPassDev);
+                EXPECT_LT(20 * std::log10(stop + 1e-300), -attenuation);
+            }
         }
     }
 }
