@@ -34,9 +34,15 @@ SoundTools::Status SoundAlgoFFTStats::process()
     if (mStats.size() < bins)
         mStats.resize(bins, 0.0);
     const double scale = 1.0 / mSize;
-    // The spectra pass through unchanged; their power is summed per bin.
-    return forEachSpectrum([this, bins, scale](const double* x, double* y) {
+    const size_t channels = mInBuffers.empty() ? 1 : std::max<size_t>(1, mInBuffers[0]->getChannelNum());
+    // The spectra pass through unchanged; their power is summed per bin,
+    // over the frames that lie wholly within the stream.
+    size_t call = 0;
+    return forEachSpectrum([this, bins, scale, channels, &call](const double* x, double* y) {
         std::memcpy(y, x, 2 * static_cast<size_t>(bins) * sizeof(double));
+        const long long start = mFrameStart + static_cast<long long>(call++ / channels) * getHop();
+        if (mStreamEnd >= 0 && start + mSize > mStreamEnd)
+            return;
         for (unsigned int j = 0; j < bins; ++j) {
             const double re = x[2 * j] * scale;
             const double im = x[2 * j + 1] * scale;

@@ -33,6 +33,10 @@ public:
     std::vector<double> getStats(const std::vector<double>& splitFrequencies);
 
     const std::vector<double>& getPowers() const { return mStats; }
+    // The time frame where the stream ends: FFT frames that reach past it
+    // (the last one, padded with silence) are passed on but not counted, as
+    // their cut edge would spread a tone over every band. No end by default.
+    void setStreamEnd(long long frame) { mStreamEnd = frame; }
     double getCount() const { return mCount; }
 
 protected:
@@ -44,6 +48,7 @@ protected:
 private:
     std::vector<double> mStats;
     double mCount = 0.0;
+    long long mStreamEnd = -1;
 };
 
 #endif

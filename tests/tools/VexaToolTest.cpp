@@ -288,14 +288,15 @@ TEST(VexaTool, FftBandsKeepATone)
 {
     QTemporaryDir dir;
     const QString in = dir.filePath("tone.wav");
-    writeWav(in, sine(8192 * 40, 300, 0.5, 44100), 44100);
+    // Not a whole number of frames: the cut last frame must not spread the tone.
+    writeWav(in, sine(8192 * 40 + 3000, 300, 0.5, 44100), 44100);
     const ToolRun r = vexa({"analyze", in, "--fft", "8192", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray bands = QJsonDocument::fromJson(r.out.toUtf8()).object().value("bands").toArray();
     ASSERT_EQ(bands.size(), 10);
     EXPECT_DOUBLE_EQ(bands[1].toObject().value("relative_db").toDouble(), 0.0); // 250-500 Hz holds the tone
-    for (int b = 3; b < 10; ++b)
-        EXPECT_LT(bands[b].toObject().value("relative_db").toDouble(), -75.0) << b;
+    for (int b = 3; b < 10; ++b) // two bands away and beyond
+        EXPECT_LT(bands[b].toObject().value("relative_db").toDouble(), -90.0) << b;
 }
 
 // The chain of options gives the same samples as the library's own nodes.

@@ -42,6 +42,7 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
     if (fftSize > 0) {
         branches->addNewBranch();
         fftStats = new SoundAlgoFFTStats();
+        fftStats->setStreamEnd(static_cast<long long>(reader->getOffset()) + reader->getFrameNB());
         // Whole frames of N samples under a Hann window: without it a tone
         // leaks into every band (-26 dB an octave away, -40 dB at 10 kHz
         // for 300 Hz); with it, below -90 dB two bands away.
