@@ -98,6 +98,21 @@ group_stats() {
   time_case ffmpeg_astats_ft1 "${FF[@]}" -filter_threads 1 -i "$M" -af astats=metadata=0 -f null -
 }
 
+# The tool with its default threads against one thread, on an idle machine
+# and with a busy loop holding one core (as any desktop or build server
+# does): parallel work must never cost more than it gives.
+group_threads() {
+  local load=$1
+  time_case "${load}_analyze_def" "$VEXA_TOOL" analyze "$COPY_M" --bands none --quiet
+  time_case "${load}_analyze_1t" env OMP_NUM_THREADS=1 "$VEXA_TOOL" analyze "$COPY_M" --bands none --quiet
+  time_case "${load}_analyze10_def" "$VEXA_TOOL" analyze "$COPY_M" --quiet
+  time_case "${load}_analyze10_1t" env OMP_NUM_THREADS=1 "$VEXA_TOOL" analyze "$COPY_M" --quiet
+  time_case "${load}_eq10_def" "$VEXA_TOOL" process "$M" "$OUT/eq_tool.wav" "${TOOL_EQ[@]}" --quiet
+  time_case "${load}_eq10_1t" env OMP_NUM_THREADS=1 "$VEXA_TOOL" process "$M" "$OUT/eq_tool.wav" "${TOOL_EQ[@]}" --quiet
+  time_case "${load}_multiband_def" "$VEXA_TOOL" process "$M" "$OUT/mb_tool.wav" --level -20 --multiband 200,2000 --quiet
+  time_case "${load}_multiband_1t" env OMP_NUM_THREADS=1 "$VEXA_TOOL" process "$M" "$OUT/mb_tool.wav" --level -20 --multiband 200,2000 --quiet
+}
+
 for ((r = 0; r < REPS; r++)); do
   group_eq
   group_limit
@@ -105,7 +120,15 @@ for ((r = 0; r < REPS; r++)); do
   group_detect
   group_split
   group_stats
+  group_threads idle
 done
+( while :; do :; done ) &
+BUSY=$!
+trap 'kill $BUSY 2>/dev/null; rm -rf "$OUT"' EXIT
+for ((r = 0; r < REPS; r++)); do
+  group_threads loaded
+done
+kill $BUSY
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 declare -A MED
@@ -152,6 +175,17 @@ row vexa_stats vexa_stats
 row vexa_tool_analyze vexa_stats
 row sox_stats vexa_stats
 row ffmpeg_astats_ft1 vexa_stats
+echo
+echo "Default threads against one thread (OMP_NUM_THREADS=1), idle and with a busy loop on one core:"
+echo
+echo '| command | load | default s | one thread s | default / one |'
+echo '|---|---|---|---|---|'
+for load in idle loaded; do
+  for c in analyze analyze10 eq10 multiband; do
+    d=${MED[${load}_${c}_def]}; o=${MED[${load}_${c}_1t]}
+    printf '| %s | %s | %.3f | %.3f | %.2f |\n' "$c" "$load" "$d" "$o" "$(echo "scale=3; $d / $o" | bc)"
+  done
+done
 echo
 echo "files written by the last split: vexa step detector $(ls "$OUT/split_vexa" | wc -l), vexa tool $(ls "$OUT/split_tool" | wc -l), sox $(ls "$OUT/split_sox" | wc -l)"
 

@@ -33,9 +33,8 @@ SoundTools::Status SoundAlgoAdd::process()
     const double* w = mWeights.data();
     const double* const* in = io.in.data();
     double* const* out = io.out.data();
-    // Each frame is independent: split the frames among the threads; small
-    // blocks stay on one thread where the team would cost more than the sum.
-#pragma omp parallel for schedule(static) if (n >= 16384)
+    // A weighted sum streams through memory: one thread keeps up with it,
+    // and a team would cost more than it saves (far more on a busy machine).
     for (int k = 0; k < n; ++k) {
         const size_t j = 2 * static_cast<size_t>(k);
         double l = w[0] * in[0][j];

@@ -6,6 +6,8 @@
 #include "SoundAlgoBypass.h"
 #include "SoundAlgoFilterSplit.h"
 
+#include "detail/AdaptiveParallel.h"
+
 #include <algorithm>
 #include <climits>
 #include <ostream>
@@ -13,6 +15,7 @@
 SoundAlgoComposite::SoundAlgoComposite(QString id, bool sharedInput)
     : SoundAlgo(std::move(id))
     , mSharedInput(sharedInput)
+    , mSchedule(std::make_unique<vexa_detail::AdaptiveParallel>())
 {
 }
 
@@ -462,9 +465,11 @@ SoundTools::Status SoundAlgoComposite::process()
     if (branches == 1) {
         s = processOneLoop(0);
     } else {
-#pragma omp parallel for schedule(static) reduction(| : s)
-        for (int b = 0; b < branches; ++b)
-            s |= processOneLoop(b);
+        mSchedule->run(getOutFrameNb(), [this, branches, &s](bool parallel) {
+#pragma omp parallel for schedule(static) reduction(| : s) if (parallel)
+            for (int b = 0; b < branches; ++b)
+                s |= processOneLoop(b);
+        });
     }
     if (s == 0)
         return SoundTools::StatusOk;

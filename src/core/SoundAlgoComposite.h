@@ -17,7 +17,12 @@
 #include "SoundAlgo.h"
 #include "vexa_export.h"
 
+#include <memory>
 #include <vector>
+
+namespace vexa_detail {
+class AdaptiveParallel;
+}
 
 class VEXA_EXPORT SoundAlgoComposite : public SoundAlgo {
     Q_OBJECT
@@ -97,6 +102,8 @@ private:
     bool mWritable = true;
     bool mSharedInput;
     std::vector<std::vector<SoundAlgo*>> mBranches;
+    // Branches run in parallel only while that is measured to be faster.
+    std::unique_ptr<vexa_detail::AdaptiveParallel> mSchedule;
 };
 
 #endif

@@ -5,3 +5,6 @@ set(VEXA_CORE_CLASSES
   SoundBuffer
   SoundAlgo
   SoundAlgoComposite)
+
+set(VEXA_CORE_PRIVATE_SOURCES
+  detail/AdaptiveParallel.h)

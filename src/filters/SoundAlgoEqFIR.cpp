@@ -1,5 +1,6 @@
 #include "SoundAlgoEqFIR.h"
 
+#include "detail/AdaptiveParallel.h"
 #include "detail/Remez.h"
 
 #include <QMessageLogger>
@@ -88,6 +89,7 @@ SoundAlgoEqFIR::SoundAlgoEqFIR(SoundTools::FilterType type, double f1, double f2
     : mType(type)
     , mF1(f1)
     , mF2(f2)
+    , mSchedule(std::make_unique<vexa_detail::AdaptiveParallel>())
 {
 }
 
@@ -238,12 +240,18 @@ SoundTools::Status SoundAlgoEqFIR::process()
     static const bool avx = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     auto kernel = avx ? convolveAvx : convolvePortable;
 
-    // Groups of eight frames, divided among the threads; short blocks and
-    // short filters stay on one thread, where the team costs more than it saves.
+    // Groups of eight frames, divided among the threads while that is
+    // measured to pay; short blocks and short filters stay on one thread.
     const long groups = (count + 7) / 8;
     const long long work = static_cast<long long>(count) * taps;
-#pragma omp parallel for schedule(static) if (work >= kParallelWork)
-    for (long g = 0; g < groups; ++g)
-        kernel(c, taps, in, out, 8 * g, std::min(count, 8 * g + 8), gain);
+    const auto convolve = [&](bool parallel) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (long g = 0; g < groups; ++g)
+            kernel(c, taps, in, out, 8 * g, std::min(count, 8 * g + 8), gain);
+    };
+    if (work >= kParallelWork)
+        mSchedule->run(static_cast<double>(work), convolve);
+    else
+        convolve(false);
     return SoundTools::StatusOk;
 }

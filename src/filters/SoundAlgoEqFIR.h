@@ -18,7 +18,12 @@
 #include "SoundTools.h"
 #include "vexa_export.h"
 
+#include <memory>
 #include <vector>
+
+namespace vexa_detail {
+class AdaptiveParallel;
+}
 
 class VEXA_EXPORT SoundAlgoEqFIR : public SoundAlgo {
     Q_OBJECT
@@ -75,6 +80,9 @@ private:
     double mF2;
     double mGain = 1.0;
     std::vector<double> mCoefs; // the taps in reverse order
+    // The convolution runs on several threads only while that is measured
+    // to be faster.
+    std::unique_ptr<vexa_detail::AdaptiveParallel> mSchedule;
     double mF1n = 0.0;
     double mF2n = 0.0;
     unsigned int mN = 0;
