@@ -124,7 +124,7 @@ for ((r = 0; r < REPS; r++)); do
 done
 ( while :; do :; done ) &
 BUSY=$!
-trap 'kill $BUSY 2>/dev/null; rm -rf "$OUT"' EXIT
+trap 'kill $BUSY 2>/dev/null || true; rm -rf "$OUT"' EXIT
 for ((r = 0; r < REPS; r++)); do
   group_threads loaded
 done

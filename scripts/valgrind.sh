@@ -6,7 +6,8 @@
 #   bash scripts/valgrind.sh [TEST_REGEX]
 #
 # Logs: build/valgrind/<test>.<pid>.log. Exit status 1 when any log has an
-# error. Slow (about 30 to 60 times the normal run).
+# error. Slow (about 30 to 60 times the normal run). OMP_WAIT_POLICY is set
+# so that the tool runs as started, without restarting itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 FILTER=${1:-.}
@@ -31,7 +32,7 @@ for t in json.load(sys.stdin)["tests"]:
     print(t["name"] + "\t" + " ".join(shlex.quote(e) for e in env) + "\t" + " ".join(shlex.quote(c) for c in t["command"]))
 ' | grep -E "^[^\t]*(${FILTER})" | while IFS=$'\t' read -r name env cmd; do
   echo "== $name"
-  eval "env $env OMP_NUM_THREADS=2 VEXA_TOOL_TIMEOUT_SCALE=30 valgrind --tool=memcheck --error-exitcode=0 --leak-check=full \
+  eval "env $env OMP_NUM_THREADS=2 OMP_WAIT_POLICY=passive VEXA_TOOL_TIMEOUT_SCALE=30 valgrind --tool=memcheck --error-exitcode=0 --leak-check=full \
     --errors-for-leak-kinds=definite --show-leak-kinds=definite --track-origins=no \
     --trace-children=yes --trace-children-skip='/usr/*,/bin/*' \
     --suppressions=$PWD/scripts/valgrind.supp --log-file=$LOGS/$name.%p.log $cmd" >/dev/null 2>&1 \
