@@ -399,6 +399,53 @@ TEST(VexaTool, OutputsKeepLengthAndAlignment)
     }
 }
 
+// Several files at once: each output as a single run writes it, one line per
+// file, and a file that fails does not stop the others but sets the status.
+TEST(VexaTool, SeveralFilesRunSideBySide)
+{
+    QTemporaryDir dir;
+    QStringList inputs;
+    for (int i = 0; i < 3; ++i) {
+        inputs << dir.filePath(QStringLiteral("in%1.wav").arg(i));
+        writeWav(inputs.back(), testsignals::noiseFrames(20000 + 1000 * i, 10 + i, 0.2), 44100);
+    }
+    const QString bad = dir.filePath("bad.wav");
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not audio");
+    f.close();
+
+    const QString outDir = dir.filePath("out");
+    ToolRun r = vexa(QStringList{"process"} + inputs + QStringList{bad, "--output-dir", outDir, "--gain", "-6",
+                                                                   "--format", "float", "--jobs", "2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.count(QStringLiteral("ok ")), 3) << qPrintable(r.out);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("failed %1: ").arg(bad))) << qPrintable(r.out);
+    for (const QString& in : inputs) {
+        const QString single = dir.filePath("single.wav");
+        ASSERT_EQ(vexa({"process", in, single, "--gain", "-6", "--format", "float", "--quiet"}).status, 0);
+        const auto want = readWav(single);
+        const auto got = readWav(QDir(outDir).filePath(QFileInfo(in).fileName()));
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i].left, want[i].left) << i;
+    }
+
+    r = vexa(QStringList{"analyze"} + inputs + QStringList{"--bands", "none", "--json"});
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    QStringList files;
+    for (const QString& line : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        files << o.value("file").toString();
+        EXPECT_EQ(o.value("status").toInt(), 0);
+        EXPECT_LT(o.value("result").toObject().value("rms_db").toDouble(), -10.0);
+    }
+    files.sort();
+    EXPECT_EQ(files, inputs);
+}
+
 TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
 {
     QTemporaryDir dir;

@@ -2,6 +2,7 @@
 // track segmentation, and (with --fft) FFT band statistics, in one run;
 // stored next to the input as a statistics file (".ssf").
 #include "Analysis.h"
+#include "Batch.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionSpec> kOptions = withBatchOptions({
     {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000), "
                            "or none for the whole-file levels only"},
     {"fft", "N", "band levels from N-point FFT statistics (band powers) instead of a filter bank (whose bands overlap)"},
@@ -31,7 +32,7 @@ const std::vector<OptionSpec> kOptions = {
     {"plot", "FILE.svg", "draw the band levels"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help"},
-};
+}, false);
 
 } // namespace
 
@@ -39,7 +40,7 @@ int runAnalyze(int argc, char** argv)
 {
     ParsedArgs args;
     const int early = startCommand(
-        argc, argv, "analyze", kOptions, "vexa analyze IN [--bands F1,F2,...] [--fft N] [--json] [--plot FILE.svg]",
+        argc, argv, "analyze", kOptions, "vexa analyze IN... [--bands F1,F2,...] [--fft N] [--json] [--plot FILE.svg] [--jobs N]",
         "Measures IN in one pass: RMS and peak levels, the level of each frequency band (a tree of band splits,\n"
         "or FFT statistics with --fft), and its segmentation into regions of steady level. Writes them next to\n"
         "IN as a statistics file (IN with the extension .ssf) and prints the levels.",
@@ -48,8 +49,20 @@ int runAnalyze(int argc, char** argv)
     if (early >= 0)
         return early;
     QString error;
-    if (args.positional.size() != 1)
-        return fail(QStringLiteral("analyze needs one file (see vexa analyze --help)"), ExitUsage);
+    int jobs = 0;
+    if (!batchJobs(args, jobs, error))
+        return fail(error, ExitUsage);
+    if (args.positional.isEmpty())
+        return fail(QStringLiteral("analyze needs a file (see vexa analyze --help)"), ExitUsage);
+    if (args.positional.size() > 1) {
+        // Several files: one line each (one JSON line with --json).
+        if (args.has("plot"))
+            return fail(QStringLiteral("--plot takes one input file"), ExitUsage);
+        const QStringList options = optionArguments(args, kOptions, {"jobs", "quiet"});
+        return runBatch(args.positional, [&](const QString& input) {
+            return QStringList{"analyze", input} + options + QStringList{"--quiet"};
+        }, jobs, args.has("json"));
+    }
     const QString in = args.positional[0];
 
     std::vector<double> freqs = SoundStatReference::getDefaultFrequencies();

@@ -1,6 +1,7 @@
 // vexa process IN OUT [options]: one pass of a processing chain built from
 // the options, in the order given.
 #include "Analysis.h"
+#include "Batch.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -8,6 +9,7 @@
 
 #include <vexa/vexa.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -18,7 +20,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
+const std::vector<OptionSpec> kOptions = withBatchOptions(withOutputOptions(withTagOptions({
     {"gain", "DB", "fixed gain in dB"},
     {"eq", "FREQ:GAIN[:WIDTH]", "peaking band (width in octaves, default 1); repeatable"},
     {"low-shelf", "FREQ:GAIN", "low shelf"},
@@ -42,7 +44,7 @@ const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"start", "SECONDS", "start reading at this time"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (tags not given are copied from the input)"},
-}));
+})), true);
 
 // The player's equalizer, used only for its bands and presets.
 class PresetTable : public SoundPlayer {
@@ -63,18 +65,35 @@ int runProcess(int argc, char** argv)
 {
     ParsedArgs args;
     const int early = startCommand(
-        argc, argv, "process", kOptions, "vexa process IN OUT [options]",
+        argc, argv, "process", kOptions, "vexa process IN OUT [options]  |  vexa process IN... --output-dir DIR [options]",
         "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
         "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
         "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
         "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n"
-        "  vexa process tape.flac tape_levelled.flac --level -16 --limit 0\n",
+        "  vexa process tape.flac tape_levelled.flac --level -16 --limit 0\n"
+        "  vexa process side_*.flac --output-dir levelled --level -16 --jobs 2\n",
         args);
     if (early >= 0)
         return early;
     QString error;
+    int jobs = 0;
+    if (!batchJobs(args, jobs, error))
+        return fail(error, ExitUsage);
+    if (args.has("output-dir")) {
+        // Several files: each written under DIR with its own name.
+        const QDir dir(args.value("output-dir"));
+        if (args.positional.isEmpty())
+            return fail(QStringLiteral("process --output-dir needs at least one input file"), ExitUsage);
+        if (!dir.exists() && !QDir().mkpath(dir.path()))
+            return fail(QStringLiteral("%1 : cannot create the folder").arg(dir.path()));
+        const QStringList options = optionArguments(args, kOptions, {"jobs", "output-dir", "quiet"});
+        return runBatch(args.positional, [&](const QString& input) {
+            return QStringList{"process", input, dir.filePath(QFileInfo(input).fileName())} + options
+                + QStringList{"--quiet"};
+        }, jobs, false);
+    }
     if (args.positional.size() != 2)
-        return fail(QStringLiteral("process needs IN and OUT (see vexa process --help)"), ExitUsage);
+        return fail(QStringLiteral("process needs IN and OUT, or files and --output-dir (see vexa process --help)"), ExitUsage);
     const QString in = args.positional[0];
     const QString out = args.positional[1];
 

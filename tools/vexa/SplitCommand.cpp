@@ -1,6 +1,7 @@
 // vexa split IN TEMPLATE [options]: finds the tracks of a recording and
 // writes one file per track.
 #include "Analysis.h"
+#include "Batch.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
@@ -9,6 +10,7 @@
 
 #include <vexa/vexa.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -22,7 +24,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
+const std::vector<OptionSpec> kOptions = withBatchOptions(withOutputOptions(withTagOptions({
     {"min-gap", "SECONDS", "shortest gap between tracks (default 0.8; shorter pauses stay in the track)"},
     {"depth", "DB", "how far music rises above the noise floor at least (default 15)"},
     {"step-detector", nullptr, "find the tracks with the step detector and its region edits below"},
@@ -42,7 +44,7 @@ const std::vector<OptionSpec> kOptions = withOutputOptions(withTagOptions({
     {"plot", "FILE.svg", "draw the level envelope with the regions and tracks"},
     {"quiet", nullptr, "no progress bar"},
     {"help", nullptr, "show this help (the tags go to every file, with its track number)"},
-}));
+})), true);
 
 QByteArray labelTrack(const std::vector<Track>& tracks, unsigned int rate)
 {
@@ -79,11 +81,12 @@ int runSplit(int argc, char** argv)
 {
     ParsedArgs args;
     const int early = startCommand(
-        argc, argv, "split", kOptions, "vexa split IN TEMPLATE [options]",
+        argc, argv, "split", kOptions, "vexa split IN TEMPLATE [options]  |  vexa split IN... --output-dir DIR [options]",
         "Finds the tracks of a recording (a record side, a tape, a live set) and writes one file per track,\n"
         "named after TEMPLATE with a track number: \"side.flac\" gives 001-side.flac, 002-side.flac...;\n"
         "\"01 - Side A.mp3\" gives \"01 Side A.mp3\", \"02 Side A.mp3\"... The extension selects the format;\n"
-        "the folder is created when needed.\n"
+        "the folder is created when needed. With --output-dir, each IN's tracks go to DIR/NAME/NAME.EXT\n"
+        "(NAME and EXT those of IN; .wav when vexa does not write IN's format).\n"
         "Tracks are the music between gaps of at least --min-gap seconds of silence or of noise near the\n"
         "recording's noise floor; a pause or a quiet passage that stays above the floor keeps its track\n"
         "whole, and a fade-out ends where it meets the floor. Every stretch of music is a track, however\n"
@@ -96,6 +99,27 @@ int runSplit(int argc, char** argv)
     if (early >= 0)
         return early;
     QString error;
+    int jobs = 0;
+    if (!batchJobs(args, jobs, error))
+        return fail(error, ExitUsage);
+    if (args.has("output-dir")) {
+        if (args.positional.isEmpty())
+            return fail(QStringLiteral("split --output-dir needs at least one input file"), ExitUsage);
+        for (const char* single : {"regions", "load-regions", "labels", "cue", "plot"}) {
+            if (args.has(QLatin1String(single)) && args.positional.size() > 1)
+                return fail(QStringLiteral("--%1 takes one input file").arg(QLatin1String(single)), ExitUsage);
+        }
+        const QDir dir(args.value("output-dir"));
+        const QStringList options = optionArguments(args, kOptions, {"jobs", "output-dir", "quiet"});
+        return runBatch(args.positional, [&](const QString& input) {
+            const QFileInfo info(input);
+            const QString ext = QStringList{"wav", "flac", "ogg", "mp3"}.contains(info.suffix().toLower())
+                ? info.suffix() : QStringLiteral("wav");
+            const QString name = info.completeBaseName();
+            return QStringList{"split", input, dir.filePath(name + QLatin1Char('/') + name + QLatin1Char('.') + ext)}
+                + options + QStringList{"--quiet"};
+        }, jobs, args.has("json"));
+    }
     if (args.positional.size() != 2 && !(args.positional.size() == 1 && args.has("dry-run")))
         return fail(QStringLiteral("split needs IN and TEMPLATE (see vexa split --help)"), ExitUsage);
     const QString in = args.positional[0];
