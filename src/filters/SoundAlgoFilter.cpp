@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <typeinfo>
 
 namespace {
 
@@ -81,6 +82,17 @@ void SoundAlgoFilter::initFilter(int index)
 
 void SoundAlgoFilter::runCascade(SoundTools::StereoFrame<double>* src, SoundTools::StereoFrame<double>* dst, unsigned int n)
 {
+    // Plain biquads (the equalizers) run frame by frame through every
+    // section at once.
+    SoundTools::BiquadFilter* sections[SoundTools::BiquadFilter::kMaxSections];
+    bool plain = mFilters.size() <= SoundTools::BiquadFilter::kMaxSections;
+    for (size_t i = 0; plain && i < mFilters.size(); ++i) {
+        SoundTools::Filter* f = mFilters[i].get();
+        plain = typeid(*f) == typeid(SoundTools::BiquadFilter);
+        sections[i] = static_cast<SoundTools::BiquadFilter*>(f);
+    }
+    if (plain && SoundTools::BiquadFilter::filterCascade(sections, static_cast<unsigned int>(mFilters.size()), src, dst, n))
+        return;
     const unsigned int chunk = mSplittable ? kCascadeChunk : n;
     for (unsigned int done = 0; done < n; done += chunk) {
         const unsigned int m = std::min(chunk, n - done);

@@ -140,6 +140,63 @@ void BiquadFilter::filterWithGain(const StereoFrame<double>* in, StereoFrame<dou
     detail::runBiquad(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, gain);
 }
 
+bool BiquadFilter::filterCascade(BiquadFilter* const* sections, unsigned int count, StereoFrame<double>* in,
+                                 StereoFrame<double>* out, unsigned int n)
+{
+    if (count == 0 || count > kMaxSections)
+        return false;
+    for (unsigned int s = 0; s < count; ++s) {
+        if (sections[s]->mCoefNb != 3 || (s + 1 < count && sections[s]->mGain != 1.0))
+            return false;
+    }
+    // A section rebuilt since the last call starts from its own (zero)
+    // history, which its successor's input history no longer matches: two
+    // frames section by section make them agree again.
+    bool shared = true;
+    for (unsigned int s = 1; s < count && shared; ++s) {
+        for (unsigned int k = 0; k < 2; ++k) {
+            const StereoFrame<double>& x = sections[s]->mInHistory[k];
+            const StereoFrame<double>& y = sections[s - 1]->mOutHistory[k];
+            shared = shared && x.left == y.left && x.right == y.right;
+        }
+    }
+    if (!shared) {
+        const unsigned int m = std::min(n, 2u);
+        for (unsigned int s = 0; s < count; ++s)
+            sections[s]->filterWithGain(s == 0 ? in : out, out, m, sections[s]->mGain);
+        in += m;
+        out += m;
+        n -= m;
+        if (n == 0)
+            return true;
+    }
+    double b[3 * kMaxSections], a[3 * kMaxSections];
+    for (unsigned int s = 0; s < count; ++s)
+        normalise<3>(sections[s]->mB, sections[s]->mA, b + 3 * s, a + 3 * s);
+    // Groups of sections that keep their histories in registers, over
+    // chunks that stay in the cache from one group to the next.
+    constexpr unsigned int kGroup = detail::kMaxCascade, kChunk = 2048;
+    for (unsigned int done = 0; done < n; done += kChunk) {
+        const unsigned int m = std::min(kChunk, n - done);
+        for (unsigned int first = 0; first < count; first += kGroup) {
+            const unsigned int g = std::min(kGroup, count - first);
+            StereoFrame<double>* h[kGroup + 1];
+            h[0] = &sections[first]->mInHistory[0];
+            for (unsigned int s = 0; s < g; ++s)
+                h[s + 1] = &sections[first + s]->mOutHistory[0];
+            const double gain = first + g == count ? sections[count - 1]->mGain : 1.0;
+            detail::runBiquadCascade(g, b + 3 * first, a + 3 * first, h, first == 0 ? in + done : out + done,
+                                     out + done, m, gain);
+        }
+    }
+    // Each later section's input is the section before's output.
+    for (unsigned int s = 1; s < count; ++s) {
+        sections[s]->mInHistory[0] = sections[s - 1]->mOutHistory[0];
+        sections[s]->mInHistory[1] = sections[s - 1]->mOutHistory[1];
+    }
+    return true;
+}
+
 Order1Filter::Order1Filter(const double* b, const double* a)
     : Filter(std::valarray<double>(b, 2), std::valarray<double>(a, 2))
 {

@@ -459,3 +459,49 @@ TEST(BiquadClipFilter, BuilderSetsGainWithoutRamp)
     for (size_t i = 0; i < in.size(); ++i)
         ASSERT_EQ(a[i].left, b[i].left) << i;
 }
+
+// A cascade run a few sections at a time, frame by frame, equals the sections
+// run one after the other (to rounding): for one group, a group and one more,
+// two and a bit; in blocks of every size; with the last section's gain; and
+// with a section rebuilt (zero history) between two calls.
+TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
+{
+    const Frames x = testsignals::noiseFrames(6000, 21, 0.3);
+    for (const unsigned int count : {1u, 5u, 6u, 11u}) {
+        for (const unsigned int block : {1u, 7u, 3000u}) {
+            SCOPED_TRACE(testing::Message() << count << " sections, blocks of " << block);
+            std::vector<std::shared_ptr<SoundTools::Filter>> fused, plain;
+            for (unsigned int s = 0; s < count; ++s) {
+                SoundTools::BiquadEqBuilder band(SoundTools::BandEq, 40.0 * (s + 1) * (s + 1), 1.0, s % 2 ? -4.0 : 5.0);
+                fused.push_back(band.buildFilter(44100));
+                plain.push_back(band.buildFilter(44100));
+            }
+            fused.back()->setGain(0.7);
+            plain.back()->setGain(0.7);
+            std::vector<SoundTools::BiquadFilter*> sections;
+            for (auto& f : fused)
+                sections.push_back(static_cast<SoundTools::BiquadFilter*>(f.get()));
+
+            Frames got(x.size()), want(x.size());
+            for (size_t pos = 0; pos < x.size(); pos += block) {
+                if (pos >= 4000 && pos < 4000 + block) {
+                    // Section 0 rebuilt: it starts again from zero history.
+                    SoundTools::BiquadEqBuilder band(SoundTools::BandEq, 90, 1.0, 3.0);
+                    fused[0] = band.buildFilter(44100);
+                    plain[0] = band.buildFilter(44100);
+                    sections[0] = static_cast<SoundTools::BiquadFilter*>(fused[0].get());
+                    if (count == 1) {
+                        fused[0]->setGain(0.7);
+                        plain[0]->setGain(0.7);
+                    }
+                }
+                const unsigned int m = static_cast<unsigned int>(std::min<size_t>(block, x.size() - pos));
+                Frames in(x.begin() + static_cast<long>(pos), x.begin() + static_cast<long>(pos + m));
+                ASSERT_TRUE(SoundTools::BiquadFilter::filterCascade(sections.data(), count, in.data(), got.data() + pos, m));
+                for (size_t s = 0; s < plain.size(); ++s)
+                    plain[s]->filter(s == 0 ? in.data() : want.data() + pos, want.data() + pos, m);
+            }
+            EXPECT_LT(relativeError(want, got), 1e-12);
+        }
+    }
+}

@@ -1,5 +1,8 @@
 #include "detail/DirectFormKernel.h"
 
+#include <array>
+#include <utility>
+
 namespace SoundTools {
 namespace detail {
 
@@ -17,6 +20,14 @@ __attribute__((target("fma"))) void loopFma(const double* b, const double* a, St
                                             const StereoFrame<double>* in, StereoFrame<double>* out, unsigned int n, double gain)
 {
     directFormLoop<N>(b, a, xh, yh, in, out, n, gain);
+}
+
+template <unsigned S>
+__attribute__((target("fma"))) void cascadeFma(const double* b, const double* a, StereoFrame<double>* const* h,
+                                               const StereoFrame<double>* in, StereoFrame<double>* out, unsigned int n,
+                                               double gain)
+{
+    biquadCascadeLoop<S>(b, a, h, in, out, n, gain);
 }
 
 bool detectFma()
@@ -48,7 +59,37 @@ void run(const double* b, const double* a, StereoFrame<double>* xh, StereoFrame<
     loopPlain<N>(b, a, xh, yh, in, out, n, gain);
 }
 
+template <unsigned S>
+void cascade(const double* b, const double* a, StereoFrame<double>* const* h, const StereoFrame<double>* in,
+             StereoFrame<double>* out, unsigned int n, double gain)
+{
+#if VEXA_FMA_DISPATCH
+    if (usesFusedMultiplyAdd()) {
+        cascadeFma<S>(b, a, h, in, out, n, gain);
+        return;
+    }
+#endif
+    biquadCascadeLoop<S>(b, a, h, in, out, n, gain);
+}
+
+using CascadeRun = void (*)(const double*, const double*, StereoFrame<double>* const*, const StereoFrame<double>*,
+                            StereoFrame<double>*, unsigned int, double);
+
+template <unsigned... S>
+constexpr std::array<CascadeRun, sizeof...(S)> cascadeTable(std::integer_sequence<unsigned, S...>)
+{
+    return {cascade<S + 1>...};
+}
+
 } // namespace
+
+void runBiquadCascade(unsigned int stages, const double* b, const double* a, StereoFrame<double>* const* h,
+                      const StereoFrame<double>* in, StereoFrame<double>* out, unsigned int n, double gain)
+{
+    static constexpr auto table = cascadeTable(std::make_integer_sequence<unsigned, kMaxCascade>());
+    if (stages >= 1 && stages <= kMaxCascade)
+        table[stages - 1](b, a, h, in, out, n, gain);
+}
 
 bool usesFusedMultiplyAdd()
 {
