@@ -136,6 +136,7 @@ int runProcess(int argc, char** argv)
     unsigned int detectedRate = 0;
     std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> detectorOwner(nullptr, [](RMSStepDetector* d) { d->release(); });
     double start = 0;
+    SoundAlgoFilterBiquad* openEq = nullptr;
     for (const auto& [name, value] : args.options) {
         std::vector<double> v;
         const auto bad = [&](const char* what) {
@@ -148,6 +149,18 @@ int runProcess(int argc, char** argv)
             frequencies.emplace_back(QStringLiteral("--%1 %2").arg(name, value), highest);
         }
         v.clear();
+        // Biquad sections given one after the other go into one equalizer
+        // node, which runs them together, frame by frame.
+        if (!(name == QLatin1String("eq") || name.endsWith(QLatin1String("-shelf")) || name == QLatin1String("low-pass")
+              || name == QLatin1String("high-pass")))
+            openEq = nullptr;
+        const auto addSection = [&](SoundTools::FilterType type, double freq, double width, double gain) {
+            if (!openEq) {
+                openEq = new SoundAlgoFilterBiquad();
+                chain->pushAlgo(openEq);
+            }
+            openEq->pushFilter(type, freq, width, gain);
+        };
         if (name == QLatin1String("gain")) {
             if (!toNumbers(value, v, 1, 1))
                 return bad("expected a gain in dB");
@@ -155,17 +168,16 @@ int runProcess(int argc, char** argv)
         } else if (name == QLatin1String("eq")) {
             if (!toNumbers(value, v, 2, 3) || v[0] <= 0 || (v.size() == 3 && v[2] <= 0))
                 return bad("expected FREQ:GAIN[:WIDTH] with a positive frequency and width");
-            chain->pushAlgo(new SoundAlgoFilterBiquad(SoundTools::BandEq, v[0], v.size() == 3 ? v[2] : 1.0, v[1]));
+            addSection(SoundTools::BandEq, v[0], v.size() == 3 ? v[2] : 1.0, v[1]);
         } else if (name == QLatin1String("low-shelf") || name == QLatin1String("high-shelf")) {
             if (!toNumbers(value, v, 2, 2) || v[0] <= 0)
                 return bad("expected FREQ:GAIN with a positive frequency");
-            chain->pushAlgo(new SoundAlgoFilterBiquad(name == QLatin1String("low-shelf") ? SoundTools::LowShelf : SoundTools::HighShelf,
-                                                      v[0], 1.0, v[1]));
+            addSection(name == QLatin1String("low-shelf") ? SoundTools::LowShelf : SoundTools::HighShelf, v[0], 1.0, v[1]);
         } else if (name == QLatin1String("low-pass") || name == QLatin1String("high-pass")) {
             if (!toNumbers(value, v, 1, 1) || v[0] <= 0)
                 return bad("expected a positive frequency in Hz");
-            chain->pushAlgo(new SoundAlgoFilterBiquad(name == QLatin1String("low-pass") ? SoundTools::LowPass : SoundTools::HighPass,
-                                                      v[0], kButterworthOctaves, 0.0));
+            addSection(name == QLatin1String("low-pass") ? SoundTools::LowPass : SoundTools::HighPass, v[0],
+                       kButterworthOctaves, 0.0);
         } else if (name == QLatin1String("preset")) {
             PresetTable table;
             const QStringList presets = table.getEqPresets();
