@@ -89,7 +89,8 @@ void SoundAlgoFilter::runCascade(SoundTools::StereoFrame<double>* src, SoundTool
     for (size_t i = 0; plain && i < mFilters.size(); ++i) {
         SoundTools::Filter* f = mFilters[i].get();
         plain = typeid(*f) == typeid(SoundTools::BiquadFilter);
-        sections[i] = static_cast<SoundTools::BiquadFilter*>(f);
+        if (plain)
+            sections[i] = static_cast<SoundTools::BiquadFilter*>(f);
     }
     if (plain && SoundTools::BiquadFilter::filterCascade(sections, static_cast<unsigned int>(mFilters.size()), src, dst, n))
         return;

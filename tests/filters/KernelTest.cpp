@@ -463,7 +463,8 @@ TEST(BiquadClipFilter, BuilderSetsGainWithoutRamp)
 // A cascade run a few sections at a time, frame by frame, equals the sections
 // run one after the other (to rounding): for one group, a group and one more,
 // two and a bit; in blocks of every size; with the last section's gain; and
-// with a section rebuilt (zero history) between two calls.
+// with a section rebuilt (zero history) between two calls. The sums run in
+// another order, and the 40 Hz sections amplify rounding: 1e-11.
 TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
 {
     const Frames x = testsignals::noiseFrames(6000, 21, 0.3);
@@ -501,7 +502,7 @@ TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
                 for (size_t s = 0; s < plain.size(); ++s)
                     plain[s]->filter(s == 0 ? in.data() : want.data() + pos, want.data() + pos, m);
             }
-            EXPECT_LT(relativeError(want, got), 1e-12);
+            EXPECT_LT(relativeError(want, got), 1e-11);
         }
     }
 }
