@@ -62,6 +62,9 @@ public:
     static bool isRecognized(QString fileName);
 
 protected:
+    // A reader that runs another on a thread of its own calls its read.
+    friend class SoundReaderAhead;
+
     // Decodes up to `frames` frames at the current file position into dst as
     // interleaved stereo doubles; returns the number of frames written.
     virtual unsigned int read(unsigned int frames, double* dst) = 0;

@@ -5,6 +5,7 @@ set(VEXA_IO_CLASSES
   SoundReaderSndfile
   SoundWriterSndfile
   SoundReaderMp3
+  SoundReaderAhead
   SoundWriterMp3
   SoundWriterMultiFile)
 

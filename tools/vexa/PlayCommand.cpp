@@ -54,7 +54,7 @@ int runPlay(int argc, char** argv)
 
     std::vector<std::shared_ptr<SoundReader>> readers;
     for (const QString& name : args.positional) {
-        std::unique_ptr<SoundReader> r = openReader(name, error);
+        std::unique_ptr<SoundReader> r = openReader(name, error, false);
         if (!r)
             return fail(error);
         readers.emplace_back(std::move(r));

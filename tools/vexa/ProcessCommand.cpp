@@ -97,11 +97,9 @@ int runProcess(int argc, char** argv)
     const QString in = args.positional[0];
     const QString out = args.positional[1];
 
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
+    std::unique_ptr<SoundReader> reader = openReader(in, error);
     if (!reader)
-        return fail(QStringLiteral("%1 : not a recognised audio file name").arg(in));
-    if (reader->open(in) != SoundTools::StatusOk)
-        return fail(libraryError());
+        return fail(error);
     const unsigned int rate = reader->getSampleRate();
 
     // The chain, in the order of the options.

@@ -17,13 +17,16 @@
 #include <cstdio>
 #include <memory>
 
-std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error)
+std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error, bool ahead)
 {
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader) {
         error = QStringLiteral("%1 : not a recognised audio file name").arg(fileName);
         return nullptr;
     }
+    // Decoding on a thread of its own overlaps the processing.
+    if (ahead)
+        reader.reset(new SoundReaderAhead(reader.release()));
     if (reader->open(fileName) != SoundTools::StatusOk) {
         error = libraryError();
         return nullptr;

@@ -75,8 +75,9 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
 
 QString formatSeconds(double seconds);
 
-// A reader for the file, open and at its start; null with `error` set.
-std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error);
+// A reader for the file, open and at its start, decoding ahead on a thread
+// of its own unless `ahead` is false; null with `error` set.
+std::unique_ptr<SoundReader> openReader(const QString& fileName, QString& error, bool ahead = true);
 
 struct ParsedArgs;
 // Sets the tags given as options (--title ...) in `tags`.
