@@ -28,14 +28,14 @@ cmake --build build-asan -j "$jobs"
 echo "== tests (sanitizers)"
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-# The playback device and players, and the reader that decodes ahead, once
-# more under ThreadSanitizer (only their tests: the rest of the library runs
-# OpenMP, which ThreadSanitizer cannot follow in Debian's uninstrumented
-# runtime).
-echo "== build (ThreadSanitizer, playback, decoding ahead)"
+# The playback device and players, the reader that decodes ahead and the
+# writer that encodes behind, once more under ThreadSanitizer (only their
+# tests: the rest of the library runs OpenMP, which ThreadSanitizer cannot
+# follow in Debian's uninstrumented runtime).
+echo "== build (ThreadSanitizer, playback, reading and writing threads)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_TSAN=ON -DVEXA_BUILD_BENCH=OFF
 cmake --build build-tsan -j "$jobs" --target playback_tests playback_qt_tests io_tests
-echo "== tests (ThreadSanitizer, playback, decoding ahead)"
+echo "== tests (ThreadSanitizer, playback, reading and writing threads)"
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp}
 ctest --test-dir build-tsan -R 'playback|pulseaudio' --output-on-failure
-build-tsan/tests/io/io_tests --gtest_filter='SoundReaderAhead.*' --gtest_brief=1
+build-tsan/tests/io/io_tests --gtest_filter='SoundReaderAhead.*:SoundWriterBehind.*' --gtest_brief=1

@@ -6,6 +6,7 @@ set(VEXA_IO_CLASSES
   SoundWriterSndfile
   SoundReaderMp3
   SoundReaderAhead
+  SoundWriterBehind
   SoundWriterMp3
   SoundWriterMultiFile)
 

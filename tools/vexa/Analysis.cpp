@@ -96,12 +96,14 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
                 const OutputSettings& settings, QString& error)
 {
     AtomicOutput output(out);
-    std::unique_ptr<SoundWriter> writer(
-        SoundWriter::getFromFilename(output.tempName(), reader.getSampleRate(), settings.bitrate, settings.format));
-    if (!writer) {
+    SoundWriter* target =
+        SoundWriter::getFromFilename(output.tempName(), reader.getSampleRate(), settings.bitrate, settings.format);
+    if (!target) {
         error = QStringLiteral("%1 : no writer for this file name").arg(out);
         return false;
     }
+    // Encoding and writing on a thread of their own overlap the processing.
+    std::unique_ptr<SoundWriterBehind> writer(new SoundWriterBehind(target));
     if (writer->open(output.tempName()) != SoundTools::StatusOk) {
         error = libraryError().replace(output.tempName(), out);
         return false;
@@ -127,7 +129,7 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
         error = QStringLiteral("processing %1 failed: %2").arg(in, libraryError().replace(output.tempName(), out));
         return false;
     }
-    if (libraryError() != before) {
+    if (libraryError() != before || writer->hasFailed()) {
         error = libraryError().replace(output.tempName(), out);
         return false;
     }
