@@ -1,93 +1,64 @@
 #include "SoundReaderAhead.h"
 
+#include "detail/BlockQueue.h"
+
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 struct SoundReaderAhead::Private {
-    std::unique_ptr<SoundReader> source;
-    unsigned int blockFrames;
-    unsigned int blocks;
+    explicit Private(unsigned int blocks) : queue(blocks) {}
 
-    // Blocks decoded and not yet taken, in order; a block shorter than
-    // blockFrames is the last one. Free blocks wait in `spare`.
-    struct Block {
-        std::vector<double> samples; // interleaved stereo
-        unsigned int frames = 0;
-    };
-    std::deque<Block> ready;
-    std::vector<Block> spare;
-    Block current;           // the block being taken by read
-    unsigned int taken = 0;  // frames of `current` already taken
-    bool finished = false;   // `current` is the last block
-    bool stopping = false;
-    std::mutex lock;
-    std::condition_variable changed;
+    std::unique_ptr<SoundReader> source;
+    unsigned int blockFrames = 1;
+    // Blocks decoded and not taken yet; a block shorter than blockFrames is
+    // the last one.
+    vexa_detail::BlockQueue queue;
+    vexa_detail::BlockQueue::Block current; // the block being taken by read
+    unsigned int taken = 0;                 // frames of `current` already taken
+    bool finished = false;                  // `current` is the last block
     std::thread worker;
 
+    // Ends the thread; the blocks it decoded stay queued.
     void stop()
     {
         if (!worker.joinable())
             return;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stopping = true;
-        }
-        changed.notify_all();
+        queue.close();
         worker.join();
-        stopping = false;
     }
 
+    // Stops the thread and forgets what it decoded.
     void reset()
     {
-        for (Block& b : ready)
-            spare.push_back(std::move(b));
-        ready.clear();
+        stop();
+        queue.clear();
         current.frames = 0;
         taken = 0;
         finished = false;
     }
 };
 
-// The decoding thread: fills free blocks from the source until the source
-// comes back short (its end, or a failure) or the reader stops it.
+// The decoding thread: fills blocks from the source until the source comes
+// back short (its end, or a failure) or the reader stops it.
 void SoundReaderAhead::decodeAhead(Private* d)
 {
-    for (;;) {
-        Private::Block block;
-        {
-            std::unique_lock<std::mutex> guard(d->lock);
-            d->changed.wait(guard, [d] { return d->stopping || d->ready.size() < d->blocks; });
-            if (d->stopping)
-                return;
-            if (!d->spare.empty()) {
-                block = std::move(d->spare.back());
-                d->spare.pop_back();
-            }
-        }
+    vexa_detail::BlockQueue::Block block;
+    while (d->queue.acquire(block)) {
         block.samples.resize(2 * static_cast<size_t>(d->blockFrames));
         block.frames = d->source->read(d->blockFrames, block.samples.data());
         const bool last = block.frames < d->blockFrames;
-        {
-            std::lock_guard<std::mutex> guard(d->lock);
-            d->ready.push_back(std::move(block));
-        }
-        d->changed.notify_all();
+        d->queue.push(std::move(block));
         if (last)
             return;
     }
 }
 
 SoundReaderAhead::SoundReaderAhead(SoundReader* source, unsigned int blockFrames, unsigned int blocks)
-    : d(new Private)
+    : d(new Private(blocks))
 {
     d->source.reset(source);
     d->blockFrames = std::max(1u, blockFrames);
-    d->blocks = std::max(1u, blocks);
 }
 
 SoundReaderAhead::~SoundReaderAhead()
@@ -102,7 +73,6 @@ SoundReader* SoundReaderAhead::getSource() const
 
 SoundTools::Status SoundReaderAhead::open(QString fileName)
 {
-    d->stop();
     d->reset();
     const SoundTools::Status s = d->source ? d->source->open(fileName) : SoundTools::StatusError;
     mOffset = d->source ? d->source->getOffset() : 0;
@@ -112,7 +82,6 @@ SoundTools::Status SoundReaderAhead::open(QString fileName)
 
 void SoundReaderAhead::close()
 {
-    d->stop();
     d->reset();
     if (d->source)
         d->source->close();
@@ -130,7 +99,6 @@ unsigned int SoundReaderAhead::getSampleRate()
 
 void SoundReaderAhead::rewind()
 {
-    d->stop();
     d->reset();
     if (!d->source)
         return;
@@ -147,18 +115,21 @@ SoundTools::SoundFormat SoundReaderAhead::getInputFormat()
 
 bool SoundReaderAhead::getTags(SoundIDTag& tags)
 {
-    // The decoder's handle is not shared with the thread while it runs.
+    // The decoder's handle is not shared with the thread while it runs: the
+    // thread stops (what it decoded stays queued) and starts again with the
+    // next read.
     d->stop();
-    const bool found = d->source && d->source->getTags(tags);
-    return found;
+    return d->source && d->source->getTags(tags);
 }
 
 unsigned int SoundReaderAhead::read(unsigned int frames, double* dst)
 {
     if (!d->source)
         return 0;
-    if (!d->worker.joinable() && !d->finished)
+    if (!d->worker.joinable() && !d->finished) {
+        d->queue.open();
         d->worker = std::thread(&SoundReaderAhead::decodeAhead, d.get());
+    }
     unsigned int done = 0;
     while (done < frames) {
         if (d->taken == d->current.frames) {
@@ -166,16 +137,12 @@ unsigned int SoundReaderAhead::read(unsigned int frames, double* dst)
                 break;
             // The current block is used up: take the next one. The thread
             // always queues a last, short block before it ends.
-            std::unique_lock<std::mutex> guard(d->lock);
-            d->changed.wait(guard, [this] { return !d->ready.empty(); });
             if (!d->current.samples.empty())
-                d->spare.push_back(std::move(d->current));
-            d->current = std::move(d->ready.front());
-            d->ready.pop_front();
+                d->queue.recycle(std::move(d->current));
+            if (!d->queue.pop(d->current))
+                break;
             d->taken = 0;
             d->finished = d->current.frames < d->blockFrames;
-            guard.unlock();
-            d->changed.notify_all();
             continue;
         }
         const unsigned int n = std::min(frames - done, d->current.frames - d->taken);

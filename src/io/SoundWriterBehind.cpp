@@ -1,30 +1,21 @@
 #include "SoundWriterBehind.h"
 
+#include "detail/BlockQueue.h"
+
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 struct SoundWriterBehind::Private {
-    std::unique_ptr<SoundWriter> target;
-    unsigned int blockFrames;
-    unsigned int blocks;
-    unsigned int channels = 2;
+    explicit Private(unsigned int blocks) : queue(blocks) {}
 
-    struct Block {
-        std::vector<double> samples; // interleaved, `channels` per frame
-        unsigned int frames = 0;
-    };
-    std::deque<Block> pending;
-    std::vector<Block> spare;
-    bool busy = false;     // the thread is writing a block
-    bool closing = false;  // no more blocks: the thread ends when done
-    bool failed = false;
-    std::mutex lock;
-    std::condition_variable changed;
+    std::unique_ptr<SoundWriter> target;
+    unsigned int blockFrames = 1;
+    unsigned int channels = 2;
+    // Blocks waiting to be written, in order.
+    vexa_detail::BlockQueue queue;
+    std::atomic<bool> failed{false};
     std::thread worker;
 
     // Waits for every block to be written and ends the thread.
@@ -32,53 +23,35 @@ struct SoundWriterBehind::Private {
     {
         if (!worker.joinable())
             return;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            closing = true;
-        }
-        changed.notify_all();
+        queue.close();
         worker.join();
-        closing = false;
+        queue.open();
     }
 };
 
+// The writing thread: writes the blocks in order until the queue is closed
+// and empty. After a failure the blocks are dropped (the caller has been
+// told at its next write).
 void SoundWriterBehind::writeBehind(Private* d)
 {
-    for (;;) {
-        Private::Block block;
-        {
-            std::unique_lock<std::mutex> guard(d->lock);
-            d->changed.wait(guard, [d] { return d->closing || !d->pending.empty(); });
-            if (d->pending.empty())
-                return; // closing, and everything written
-            block = std::move(d->pending.front());
-            d->pending.pop_front();
-            d->busy = true;
-        }
-        bool ok = true;
-        if (!d->failed) {
+    vexa_detail::BlockQueue::Block block;
+    while (d->queue.pop(block)) {
+        if (!d->failed.load()) {
             const unsigned int n = writeTo(d->target.get(), block.frames, block.samples.data());
             advanceOffset(d->target.get(), static_cast<int>(n));
-            ok = n == block.frames;
+            if (n != block.frames)
+                d->failed.store(true);
         }
-        {
-            std::lock_guard<std::mutex> guard(d->lock);
-            if (!ok)
-                d->failed = true;
-            d->busy = false;
-            d->spare.push_back(std::move(block));
-        }
-        d->changed.notify_all();
+        d->queue.recycle(std::move(block));
     }
 }
 
 SoundWriterBehind::SoundWriterBehind(SoundWriter* target, unsigned int blockFrames, unsigned int blocks)
     : SoundWriter(target ? target->getSampleRate() : 44100)
-    , d(new Private)
+    , d(new Private(blocks))
 {
     d->target.reset(target);
     d->blockFrames = std::max(1u, blockFrames);
-    d->blocks = std::max(1u, blocks);
 }
 
 SoundWriterBehind::~SoundWriterBehind()
@@ -93,8 +66,7 @@ SoundWriter* SoundWriterBehind::getTarget() const
 
 bool SoundWriterBehind::hasFailed() const
 {
-    std::lock_guard<std::mutex> guard(d->lock);
-    return d->failed;
+    return d->failed.load();
 }
 
 SoundTools::Status SoundWriterBehind::open(QString fileName)
@@ -106,21 +78,18 @@ SoundTools::Status SoundWriterBehind::open(QString fileName)
     if (s != SoundTools::StatusOk)
         return s;
     d->channels = std::max(1u, d->target->getChannelNum());
-    d->failed = false;
+    d->failed.store(false);
     d->worker = std::thread(&SoundWriterBehind::writeBehind, d.get());
     return s;
 }
 
 void SoundWriterBehind::close()
 {
-    if (!d->target)
+    if (!d->target || !d->worker.joinable())
         return;
-    const bool wasOpen = d->worker.joinable();
     d->finish();
-    if (wasOpen) {
-        d->target->close();
-        mClipped = d->target->getClippedSamples();
-    }
+    d->target->close();
+    mClipped = d->target->getClippedSamples();
 }
 
 void SoundWriterBehind::setTags(const SoundIDTag& tags)
@@ -144,28 +113,16 @@ unsigned int SoundWriterBehind::write(unsigned int frames, double* src)
         d->target->setRange(mRangeBegin, mRangeEnd);
     }
     unsigned int done = 0;
+    vexa_detail::BlockQueue::Block block;
     while (done < frames) {
-        Private::Block block;
-        {
-            std::unique_lock<std::mutex> guard(d->lock);
-            d->changed.wait(guard, [this] { return d->failed || d->pending.size() < d->blocks; });
-            if (d->failed)
-                return done;
-            if (!d->spare.empty()) {
-                block = std::move(d->spare.back());
-                d->spare.pop_back();
-            }
-        }
+        if (d->failed.load() || !d->queue.acquire(block))
+            return done;
         const unsigned int n = std::min(frames - done, d->blockFrames);
-        const size_t values = static_cast<size_t>(n) * d->channels;
         block.samples.resize(static_cast<size_t>(d->blockFrames) * d->channels);
-        std::memcpy(block.samples.data(), src + static_cast<size_t>(done) * d->channels, values * sizeof(double));
+        std::memcpy(block.samples.data(), src + static_cast<size_t>(done) * d->channels,
+                    static_cast<size_t>(n) * d->channels * sizeof(double));
         block.frames = n;
-        {
-            std::lock_guard<std::mutex> guard(d->lock);
-            d->pending.push_back(std::move(block));
-        }
-        d->changed.notify_all();
+        d->queue.push(std::move(block));
         done += n;
     }
     return done;

@@ -13,6 +13,7 @@ set(VEXA_IO_CLASSES
 set(VEXA_IO_PRIVATE_SOURCES
   detail/FileNameSplitter.cpp
   detail/FileNameSplitter.h
+  detail/BlockQueue.h
   detail/LameApi.h
   detail/TagStore.cpp
   detail/TagStore.h)
