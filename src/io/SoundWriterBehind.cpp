@@ -92,6 +92,14 @@ void SoundWriterBehind::close()
     mClipped = d->target->getClippedSamples();
 }
 
+void SoundWriterBehind::flush()
+{
+    if (!d->worker.joinable())
+        return;
+    d->finish();
+    d->worker = std::thread(&SoundWriterBehind::writeBehind, d.get());
+}
+
 void SoundWriterBehind::setTags(const SoundIDTag& tags)
 {
     if (d->target)

@@ -22,6 +22,9 @@ public:
     // Waits until every frame is written, then closes the target; its
     // clipped-sample count becomes this writer's.
     void close() override;
+    // Waits until every frame handed over so far is written; the target
+    // stays open, so that its state can be read between writes.
+    void flush();
     void setTags(const SoundIDTag& tags) override;
     unsigned int getChannelNum() const override;
 

@@ -109,7 +109,9 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
     QStringList finished;
     QString failedTrack;
     {
-        SoundWriterMultiFile writer(detector, 0.0, reader->getSampleRate(), 2, bitrate, format);
+        // The tracks are encoded and written on a thread of their own.
+        auto* tracks = new SoundWriterMultiFile(detector, 0.0, reader->getSampleRate(), 2, bitrate, format);
+        SoundWriterBehind writer(tracks);
         if (writer.open(QDir(work.path()).filePath(target.fileName())) != SoundTools::StatusOk) {
             error = libraryError();
             return -1;
@@ -121,13 +123,17 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         bar.follow(pass);
         status = pass->processAll(*reader, &writer);
         pass->release();
+        writer.flush();
         bar.finish();
+        // A failure of the last blocks shows only once they are written.
+        if (writer.hasFailed())
+            status = SoundTools::StatusError;
         // The tracks closed before a failure are complete; the one being
         // written when it came is not.
-        files = writer.GetWrittenFiles();
+        files = tracks->GetWrittenFiles();
         for (int n = 1; n <= files; ++n)
-            finished << QFileInfo(writer.trackFileName(n)).fileName();
-        failedTrack = QFileInfo(writer.trackFileName(files + 1)).fileName();
+            finished << QFileInfo(tracks->trackFileName(n)).fileName();
+        failedTrack = QFileInfo(tracks->trackFileName(files + 1)).fileName();
         const QString before = libraryError();
         writer.close();
         if (writer.getClippedSamples() > 0) {
@@ -139,7 +145,7 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         if (status == SoundTools::StatusOk && libraryError() != before)
             status = SoundTools::StatusError;
         if (status == SoundTools::StatusOk)
-            files = writer.GetWrittenFiles();
+            files = tracks->GetWrittenFiles();
     }
     if (status != SoundTools::StatusOk) {
         const QString reason = libraryError().replace(work.path(), targetDir.path());
