@@ -66,6 +66,14 @@ protected:
     double GetForwardCoeff() const;
 
 private:
+    using Frame = SoundTools::StereoFrame<double>;
+
+    int steadyRun(const Frame* in, Frame* out, int i, int n, int p0);
+    void catchPeak(Frame* out, double* trace, int i);
+    void lookAhead(const Frame* in, int i, int n, int p);
+    void stepGain();
+    double* openTraceBlock(int p0, int n);
+    void writeTraceBlock();
     void planRelease();
     void resetUnlocked();
     void closeTrace();
