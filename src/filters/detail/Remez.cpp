@@ -136,207 +136,200 @@ bool finite(double v)
     return std::isfinite(v);
 }
 
-} // namespace
+// What the design approximates: the symmetry, the parity of the length and
+// the number r of cosine terms of P.
+struct Shape {
+    bool evenSymmetry;
+    bool oddLength;
+    int r;
+};
 
-RemezResult remezDesign(double* taps, int tapCount, int bandCount, const double* edges, const double* desired,
-                        const double* weights, int type)
+// The dense grid: for every point its frequency, D/Q, W Q and cos(2 pi f);
+// bandStart[b] is the first point of band b (one past the end at the back).
+struct Grid {
+    std::vector<double> f, d, w, x;
+    std::vector<size_t> bandStart;
+    size_t size() const { return f.size(); }
+};
+
+bool bandsAreValid(int bandCount, const double* edges, const double* desired, const double* weights)
 {
-    if (!taps || tapCount < 1)
-        return RemezResult::BadBands;
-    std::fill(taps, taps + tapCount, 0.0);
-    if (bandCount < 1 || !edges || !desired || !weights)
-        return RemezResult::BadBands;
     for (int b = 0; b < bandCount; ++b) {
         const double lo = edges[2 * b];
         const double hi = edges[2 * b + 1];
         if (!finite(lo) || !finite(hi) || !finite(desired[b]) || !finite(weights[b]) || weights[b] <= 0.0)
-            return RemezResult::BadBands;
+            return false;
         if (lo < 0.0 || hi > 0.5 || hi < lo || (b > 0 && lo <= edges[2 * b - 1]))
-            return RemezResult::BadBands;
+            return false;
     }
+    return true;
+}
 
-    const bool evenSymmetry = type == 1;
-    const bool oddLength = tapCount % 2 == 1;
-    int r = 0;
-    if (evenSymmetry)
-        r = oddLength ? (tapCount + 1) / 2 : tapCount / 2;
-    else
-        r = oddLength ? (tapCount - 1) / 2 : tapCount / 2;
-    if (r < 1)
-        return RemezResult::BadBands;
-
-    // The dense grid. Where Q vanishes (f = 0.5 for an even length with even
-    // symmetry or an odd length with odd symmetry, f = 0 with odd symmetry)
-    // the amplitude is zero whatever P is: those points are left out.
-    const double delf = 0.5 / (kGridDensity * r);
-    const bool zeroAtNyquist = evenSymmetry != oddLength;
-    std::vector<double> gf, gd, gw;
-    std::vector<size_t> bandStart;
+// The dense grid. Where Q vanishes (f = 0.5 for an even length with even
+// symmetry or an odd length with odd symmetry, f = 0 with odd symmetry) the
+// amplitude is zero whatever P is: those points are left out.
+Grid denseGrid(const Shape& shape, int bandCount, const double* edges, const double* desired, const double* weights)
+{
+    const double delf = 0.5 / (kGridDensity * shape.r);
+    const bool zeroAtNyquist = shape.evenSymmetry != shape.oddLength;
+    Grid g;
     for (int b = 0; b < bandCount; ++b) {
         const double lo = edges[2 * b];
         const double hi = edges[2 * b + 1];
-        int count = static_cast<int>(std::floor(2.0 * kGridDensity * r * (hi - lo) + 0.5));
+        int count = static_cast<int>(std::floor(2.0 * kGridDensity * shape.r * (hi - lo) + 0.5));
         count = hi > lo ? std::max(count, 2) : 1;
-        bandStart.push_back(gf.size());
+        g.bandStart.push_back(g.size());
         for (int i = 0; i < count; ++i) {
             const double f = count == 1 ? lo : lo + (hi - lo) * i / (count - 1);
-            if (!evenSymmetry && f < delf)
+            if (!shape.evenSymmetry && f < delf)
                 continue;
             if (zeroAtNyquist && f > 0.5 - delf)
                 continue;
-            const double q = shapeFactor(evenSymmetry, oddLength, f);
-            gf.push_back(f);
-            gd.push_back(desired[b] / q);
-            gw.push_back(weights[b] * q);
+            const double q = shapeFactor(shape.evenSymmetry, shape.oddLength, f);
+            g.f.push_back(f);
+            g.d.push_back(desired[b] / q);
+            g.w.push_back(weights[b] * q);
+            g.x.push_back(std::cos(kTwoPi * f));
         }
     }
-    bandStart.push_back(gf.size());
-    const size_t ngrid = gf.size();
-    if (ngrid < static_cast<size_t>(r) + 1)
-        return RemezResult::BadBands;
-    std::vector<double> gx(ngrid);
-    for (size_t i = 0; i < ngrid; ++i)
-        gx[i] = std::cos(kTwoPi * gf[i]);
+    g.bandStart.push_back(g.size());
+    return g;
+}
 
-    const size_t nExt = static_cast<size_t>(r) + 1;
-    std::vector<size_t> ext(nExt);
-    for (size_t j = 0; j < nExt; ++j)
-        ext[j] = j * (ngrid - 1) / static_cast<size_t>(r);
-
-    Interpolant p;
+// The P that makes the weighted error +-delta, alternating, on the extremal
+// set; returns delta.
+double solveOnSet(const Grid& g, const std::vector<size_t>& ext, Interpolant& p)
+{
+    const size_t nExt = ext.size();
     std::vector<double> xs(nExt);
-    std::vector<double> err(ngrid);
-    std::vector<bool> onSet(ngrid);
-    std::vector<size_t> candidates;
-    std::vector<size_t> alternating;
-    RemezResult result = RemezResult::IterationLimit;
-    for (int iteration = 0;; ++iteration) {
-        // The P that makes the weighted error +-delta, alternating, on the set.
-        for (size_t j = 0; j < nExt; ++j)
-            xs[j] = gx[ext[j]];
-        p.setNodes(xs);
-        const std::vector<double>& w = p.weights();
-        double num = 0.0;
-        double den = 0.0;
-        for (size_t j = 0; j < nExt; ++j) {
-            const double sign = j % 2 == 0 ? 1.0 : -1.0;
-            num += w[j] * gd[ext[j]];
-            den += w[j] * sign / gw[ext[j]];
-        }
-        const double delta = num / den;
-        std::vector<double>& ys = p.values();
-        ys.resize(nExt);
-        for (size_t j = 0; j < nExt; ++j) {
-            const double sign = j % 2 == 0 ? 1.0 : -1.0;
-            ys[j] = gd[ext[j]] - sign * delta / gw[ext[j]];
-        }
-        if (iteration == kMaxIterations) {
-            std::fputs("Reached maximum iteration count.\nResults may be bad.\n", stderr);
-            result = RemezResult::IterationLimit;
-            break;
-        }
-
-        // On the set the error is +-delta by construction (rounding of
-        // D - (D - delta / W) must not make those points look smaller);
-        // elsewhere it is evaluated.
-        std::fill(onSet.begin(), onSet.end(), false);
-        for (size_t j = 0; j < nExt; ++j) {
-            onSet[ext[j]] = true;
-            err[ext[j]] = j % 2 == 0 ? delta : -delta;
-        }
-        for (size_t i = 0; i < ngrid; ++i) {
-            if (!onSet[i])
-                err[i] = gw[i] * (gd[i] - p.offNode(gx[i]));
-        }
-
-        // Local extrema of the error inside each band (band edges included).
-        candidates.clear();
-        for (size_t b = 0; b + 1 < bandStart.size(); ++b) {
-            const size_t s = bandStart[b];
-            const size_t e = bandStart[b + 1];
-            for (size_t i = s; i < e; ++i) {
-                const double v = err[i];
-                if (v == 0.0)
-                    continue;
-                const bool up = v > 0.0;
-                const bool left = i == s || (up ? v >= err[i - 1] : v <= err[i - 1]);
-                const bool right = i + 1 == e || (up ? v > err[i + 1] : v < err[i + 1]);
-                if (left && right)
-                    candidates.push_back(i);
-            }
-        }
-        // Only extrema at least as large as the current ripple can improve
-        // the set; keep all of them if too few are that large.
-        const double level = std::fabs(delta) * (1.0 - 1e-9);
-        size_t large = 0;
-        for (size_t c : candidates)
-            large += std::fabs(err[c]) >= level ? 1 : 0;
-        if (large >= nExt) {
-            candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                            [&](size_t c) { return std::fabs(err[c]) < level; }),
-                             candidates.end());
-        }
-        // Alternation: of neighbours with the same sign keep the larger.
-        alternating.clear();
-        for (size_t c : candidates) {
-            if (!alternating.empty() && (err[c] > 0.0) == (err[alternating.back()] > 0.0)) {
-                if (std::fabs(err[c]) > std::fabs(err[alternating.back()]))
-                    alternating.back() = c;
-            } else {
-                alternating.push_back(c);
-            }
-        }
-        if (alternating.size() < nExt) {
-            result = RemezResult::Stalled;
-            break;
-        }
-        // Too many: drop the smallest, keeping the signs alternating.
-        while (alternating.size() > nExt) {
-            auto magnitude = [&](size_t k) { return std::fabs(err[alternating[k]]); };
-            if (alternating.size() - nExt == 1) {
-                if (magnitude(0) < magnitude(alternating.size() - 1))
-                    alternating.erase(alternating.begin());
-                else
-                    alternating.pop_back();
-                continue;
-            }
-            size_t k = 0;
-            for (size_t m = 1; m < alternating.size(); ++m) {
-                if (magnitude(m) < magnitude(k))
-                    k = m;
-            }
-            if (k == 0 || k + 1 == alternating.size()) {
-                alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(k));
-                continue;
-            }
-            // Its two neighbours now have the same sign: the smaller goes too.
-            const size_t other = magnitude(k - 1) < magnitude(k + 1) ? k - 1 : k + 1;
-            alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(std::max(k, other)));
-            alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(std::min(k, other)));
-        }
-        if (alternating == ext) {
-            result = RemezResult::Converged;
-            break;
-        }
-        ext = alternating;
+    for (size_t j = 0; j < nExt; ++j)
+        xs[j] = g.x[ext[j]];
+    p.setNodes(xs);
+    const std::vector<double>& w = p.weights();
+    double num = 0.0;
+    double den = 0.0;
+    for (size_t j = 0; j < nExt; ++j) {
+        const double sign = j % 2 == 0 ? 1.0 : -1.0;
+        num += w[j] * g.d[ext[j]];
+        den += w[j] * sign / g.w[ext[j]];
     }
+    const double delta = num / den;
+    std::vector<double>& ys = p.values();
+    ys.resize(nExt);
+    for (size_t j = 0; j < nExt; ++j) {
+        const double sign = j % 2 == 0 ? 1.0 : -1.0;
+        ys[j] = g.d[ext[j]] - sign * delta / g.w[ext[j]];
+    }
+    return delta;
+}
 
-    // The amplitude at f = m / N, then the taps by the inverse DFT of the
-    // linear-phase response (the amplitude's symmetry about f = 1/2 folds
-    // the sum onto 0 <= f <= 1/2).
-    const int n = tapCount;
+// The weighted error on the grid. On the set it is +-delta by construction
+// (rounding of D - (D - delta / W) must not make those points look smaller);
+// elsewhere it is evaluated.
+void weightedError(const Grid& g, const std::vector<size_t>& ext, double delta, const Interpolant& p,
+                   std::vector<double>& err)
+{
+    std::vector<bool> onSet(g.size(), false);
+    err.resize(g.size());
+    for (size_t j = 0; j < ext.size(); ++j) {
+        onSet[ext[j]] = true;
+        err[ext[j]] = j % 2 == 0 ? delta : -delta;
+    }
+    for (size_t i = 0; i < g.size(); ++i) {
+        if (!onSet[i])
+            err[i] = g.w[i] * (g.d[i] - p.offNode(g.x[i]));
+    }
+}
+
+// Local extrema of the error inside each band (band edges included). Only
+// extrema at least as large as the current ripple can improve the set; all
+// are kept if fewer than nExt are that large.
+std::vector<size_t> extremaOfError(const Grid& g, const std::vector<double>& err, double delta, size_t nExt)
+{
+    std::vector<size_t> candidates;
+    for (size_t b = 0; b + 1 < g.bandStart.size(); ++b) {
+        const size_t s = g.bandStart[b];
+        const size_t e = g.bandStart[b + 1];
+        for (size_t i = s; i < e; ++i) {
+            const double v = err[i];
+            if (v == 0.0)
+                continue;
+            const bool up = v > 0.0;
+            const bool left = i == s || (up ? v >= err[i - 1] : v <= err[i - 1]);
+            const bool right = i + 1 == e || (up ? v > err[i + 1] : v < err[i + 1]);
+            if (left && right)
+                candidates.push_back(i);
+        }
+    }
+    const double level = std::fabs(delta) * (1.0 - 1e-9);
+    size_t large = 0;
+    for (size_t c : candidates)
+        large += std::fabs(err[c]) >= level ? 1 : 0;
+    if (large >= nExt) {
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [&](size_t c) { return std::fabs(err[c]) < level; }),
+                         candidates.end());
+    }
+    return candidates;
+}
+
+// Alternation: of neighbours with the same sign the larger is kept; then the
+// smallest are dropped, keeping the signs alternating, until nExt are left.
+// Fewer than nExt means the design stalled (the caller checks the size).
+std::vector<size_t> alternatingSet(const std::vector<size_t>& candidates, const std::vector<double>& err, size_t nExt)
+{
+    std::vector<size_t> alternating;
+    for (size_t c : candidates) {
+        if (!alternating.empty() && (err[c] > 0.0) == (err[alternating.back()] > 0.0)) {
+            if (std::fabs(err[c]) > std::fabs(err[alternating.back()]))
+                alternating.back() = c;
+        } else {
+            alternating.push_back(c);
+        }
+    }
+    const auto magnitude = [&](size_t k) { return std::fabs(err[alternating[k]]); };
+    while (alternating.size() > nExt) {
+        if (alternating.size() - nExt == 1) {
+            if (magnitude(0) < magnitude(alternating.size() - 1))
+                alternating.erase(alternating.begin());
+            else
+                alternating.pop_back();
+            continue;
+        }
+        size_t k = 0;
+        for (size_t m = 1; m < alternating.size(); ++m) {
+            if (magnitude(m) < magnitude(k))
+                k = m;
+        }
+        if (k == 0 || k + 1 == alternating.size()) {
+            alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
+        }
+        // Its two neighbours now have the same sign: the smaller goes too.
+        const size_t other = magnitude(k - 1) < magnitude(k + 1) ? k - 1 : k + 1;
+        alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(std::max(k, other)));
+        alternating.erase(alternating.begin() + static_cast<std::ptrdiff_t>(std::min(k, other)));
+    }
+    return alternating;
+}
+
+// The taps: the amplitude at f = m / N, then the inverse DFT of the
+// linear-phase response (the amplitude's symmetry about f = 1/2 folds the
+// sum onto 0 <= f <= 1/2).
+void tapsFromAmplitude(const Shape& shape, const Interpolant& p, double* taps, int n)
+{
     const int half = n / 2;
     std::vector<double> amp(static_cast<size_t>(half) + 1);
     for (int m = 0; m <= half; ++m) {
         const double f = static_cast<double>(m) / n;
-        amp[static_cast<size_t>(m)] = shapeFactor(evenSymmetry, oddLength, f) * p(std::cos(kTwoPi * f));
+        amp[static_cast<size_t>(m)] = shapeFactor(shape.evenSymmetry, shape.oddLength, f) * p(std::cos(kTwoPi * f));
     }
     const double centre = (n - 1) / 2.0;
     const int pairs = (n - 1) / 2;
     for (int k = 0; k < n; ++k) {
         const double t = k - centre;
         double sum = 0.0;
-        if (evenSymmetry) {
+        if (shape.evenSymmetry) {
             sum = amp[0];
             for (int m = 1; m <= pairs; ++m)
                 sum += 2.0 * amp[static_cast<size_t>(m)] * std::cos(kTwoPi * m * t / n);
@@ -351,14 +344,67 @@ RemezResult remezDesign(double* taps, int tapCount, int bandCount, const double*
         taps[k] = sum / n;
     }
     // The symmetry holds analytically; make it hold to the last bit.
-    const double sign = evenSymmetry ? 1.0 : -1.0;
+    const double sign = shape.evenSymmetry ? 1.0 : -1.0;
     for (int k = 0; k < half; ++k) {
         const double v = 0.5 * (taps[k] + sign * taps[n - 1 - k]);
         taps[k] = v;
         taps[n - 1 - k] = sign * v;
     }
-    if (!evenSymmetry && n % 2 == 1)
+    if (!shape.evenSymmetry && n % 2 == 1)
         taps[half] = 0.0;
+}
+
+} // namespace
+
+RemezResult remezDesign(double* taps, int tapCount, int bandCount, const double* edges, const double* desired,
+                        const double* weights, int type)
+{
+    if (!taps || tapCount < 1)
+        return RemezResult::BadBands;
+    std::fill(taps, taps + tapCount, 0.0);
+    if (bandCount < 1 || !edges || !desired || !weights || !bandsAreValid(bandCount, edges, desired, weights))
+        return RemezResult::BadBands;
+
+    Shape shape{type == 1, tapCount % 2 == 1, 0};
+    if (shape.evenSymmetry)
+        shape.r = shape.oddLength ? (tapCount + 1) / 2 : tapCount / 2;
+    else
+        shape.r = shape.oddLength ? (tapCount - 1) / 2 : tapCount / 2;
+    if (shape.r < 1)
+        return RemezResult::BadBands;
+    const Grid grid = denseGrid(shape, bandCount, edges, desired, weights);
+    const size_t ngrid = grid.size();
+    if (ngrid < static_cast<size_t>(shape.r) + 1)
+        return RemezResult::BadBands;
+
+    // The first set spreads evenly over the grid.
+    const size_t nExt = static_cast<size_t>(shape.r) + 1;
+    std::vector<size_t> ext(nExt);
+    for (size_t j = 0; j < nExt; ++j)
+        ext[j] = j * (ngrid - 1) / static_cast<size_t>(shape.r);
+
+    Interpolant p;
+    std::vector<double> err;
+    RemezResult result = RemezResult::IterationLimit;
+    for (int iteration = 0;; ++iteration) {
+        const double delta = solveOnSet(grid, ext, p);
+        if (iteration == kMaxIterations) {
+            std::fputs("Reached maximum iteration count.\nResults may be bad.\n", stderr);
+            break;
+        }
+        weightedError(grid, ext, delta, p, err);
+        const std::vector<size_t> next = alternatingSet(extremaOfError(grid, err, delta, nExt), err, nExt);
+        if (next.size() < nExt) {
+            result = RemezResult::Stalled;
+            break;
+        }
+        if (next == ext) {
+            result = RemezResult::Converged;
+            break;
+        }
+        ext = next;
+    }
+    tapsFromAmplitude(shape, p, taps, tapCount);
     return result;
 }
 
