@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using cd = std::complex<double>;
@@ -89,13 +90,59 @@ TEST_P(FFTARadix2Paths, MatchesNaiveDft)
 
 INSTANTIATE_TEST_SUITE_P(Butterflies, FFTARadix2Paths, ::testing::Values(true, false));
 
-TEST(FFTARadix2, InverseRestoresTheInput)
+// Sizes past the naive test's reach (blocked passes, both first-pass radices,
+// stages whose twiddles are computed from w^j): sampled bins of both channels
+// and of the real transform against the long-double DFT of those bins.
+class FFTARadix2Large : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(FFTARadix2Large, SampledBinsMatchNaiveDft)
+{
+    const int n = std::get<0>(GetParam());
+    std::mt19937 rng(static_cast<unsigned>(n));
+    const auto l = randomSignal(static_cast<size_t>(n), rng);
+    const auto r = randomSignal(static_cast<size_t>(n), rng);
+    FFTARadix2 fft(n);
+    fft.setWideVectors(std::get<1>(GetParam()));
+    std::vector<double> spectra(2 * static_cast<size_t>(n) + 4);
+    fft.stereoForward(stereo(l, r).data(), spectra.data());
+    std::vector<double> half(static_cast<size_t>(n) + 2);
+    fft.realForward(l.data(), half.data());
+
+    // Parseval: the rms bin magnitude is the input's norm.
+    long double energy = 0;
+    for (size_t t = 0; t < l.size(); ++t)
+        energy += static_cast<long double>(l[t]) * l[t] + static_cast<long double>(r[t]) * r[t];
+    const double tolerance = 1e-15 * std::log2(n) * std::sqrt(static_cast<double>(energy));
+    const size_t nh = static_cast<size_t>(n / 2);
+    for (size_t k : {size_t(0), size_t(1), size_t(2), size_t(3), nh / 3, nh / 2 + 1, nh - 2, nh - 1, nh, size_t(1234) % nh}) {
+        const long double pi = 3.14159265358979323846264338327950288L;
+        std::complex<long double> dl = 0, dr = 0;
+        for (size_t t = 0; t < l.size(); ++t) {
+            const long double a = -2.0L * pi * static_cast<long double>((k * t) % l.size()) / n;
+            const std::complex<long double> e(std::cos(a), std::sin(a));
+            dl += static_cast<long double>(l[t]) * e;
+            dr += static_cast<long double>(r[t]) * e;
+        }
+        const cd wantL(static_cast<double>(dl.real()), static_cast<double>(dl.imag()));
+        const cd wantR(static_cast<double>(dr.real()), static_cast<double>(dr.imag()));
+        EXPECT_LT(std::abs(bin(spectra, 0, k) - wantL), tolerance) << "left bin " << k;
+        EXPECT_LT(std::abs(bin(spectra, nh + 1, k) - wantR), tolerance) << "right bin " << k;
+        EXPECT_LT(std::abs(bin(half, 0, k) - wantL), tolerance) << "real bin " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FFTARadix2Large,
+                         ::testing::Combine(::testing::Values(2048, 4096, 8192, 16384, 32768, 65536),
+                                            ::testing::Values(true, false)));
+
+TEST_P(FFTARadix2Paths, InverseRestoresTheInput)
 {
     std::mt19937 rng(7);
     for (int n = 2; n <= 65536; n *= 2) {
         SCOPED_TRACE(n);
         const auto frames = stereo(randomSignal(static_cast<size_t>(n), rng), randomSignal(static_cast<size_t>(n), rng));
         FFTARadix2 fft(n);
+        fft.setWideVectors(GetParam());
         std::vector<double> spectra(2 * static_cast<size_t>(n) + 4);
         fft.stereoForward(frames.data(), spectra.data());
         // The imaginary parts of DC and Nyquist carry nothing.

@@ -3,6 +3,375 @@
 #include <cmath>
 #include <cstring>
 #include <immintrin.h>
+#include <new>
+
+namespace {
+
+// Transforms up to this many complex values (64 KiB) are done block by block
+// through every stage that stays inside a block, while the block is in cache.
+constexpr int kBlockLimit = 4096;
+// Stages of quarter span m from this on store only w^j and compute w^2j and
+// w^3j: the full tables (12 doubles a point) would take more memory traffic
+// than the data.
+constexpr int kCompactFrom = 1024;
+
+double* allocate(int n)
+{
+    if (n <= 0)
+        return nullptr;
+    const size_t bytes = 2 * static_cast<size_t>(n) * sizeof(double);
+    auto* p = static_cast<double*>(::operator new[](bytes, std::align_val_t(64)));
+    std::memset(p, 0, bytes);
+    return p;
+}
+
+void release(double* p)
+{
+    if (p)
+        ::operator delete[](p, std::align_val_t(64));
+}
+
+int log2Of(int n)
+{
+    int b = 0;
+    while ((1 << (b + 1)) <= n)
+        ++b;
+    return b;
+}
+
+uint32_t reverseBits(uint32_t v, int bits)
+{
+    uint32_t r = 0;
+    for (int b = 0; b < bits; ++b)
+        r |= ((v >> b) & 1u) << (bits - 1 - b);
+    return r;
+}
+
+// ---- SSE2: one complex value per vector --------------------------------
+
+// x * (-i) = (im, -re)
+inline __m128d timesMinusI(__m128d x)
+{
+    return _mm_xor_pd(_mm_shuffle_pd(x, x, 1), _mm_set_pd(-0.0, 0.0));
+}
+
+// v * (c - i s), with c = (c, c) and s = (s, -s) as stored in the tables.
+inline __m128d twiddled(__m128d v, __m128d c, __m128d s)
+{
+    return _mm_add_pd(_mm_mul_pd(v, c), _mm_mul_pd(_mm_shuffle_pd(v, v, 1), s));
+}
+
+// First pass, radix 4: the DFT of src[o + q N/4], q = 0..3, is stored as
+// group rev(o), at dst[4 rev(o) .. 4 rev(o) + 3]; this puts the inputs in
+// bit-reversed order. Going through o in order reads src in sequence and
+// writes whole groups.
+inline void firstPass4(const double* src, double* dst, const uint32_t* rev, int n)
+{
+    const size_t q = 2 * static_cast<size_t>(n / 4);
+    for (int o = 0; o < n / 4; ++o) {
+        const double* s = src + 2 * static_cast<size_t>(o);
+        const __m128d x0 = _mm_loadu_pd(s);
+        const __m128d x1 = _mm_loadu_pd(s + q);
+        const __m128d x2 = _mm_loadu_pd(s + 2 * q);
+        const __m128d x3 = _mm_loadu_pd(s + 3 * q);
+        const __m128d a = _mm_add_pd(x0, x2);
+        const __m128d b = _mm_sub_pd(x0, x2);
+        const __m128d c = _mm_add_pd(x1, x3);
+        const __m128d d = timesMinusI(_mm_sub_pd(x1, x3));
+        double* out = dst + 8 * static_cast<size_t>(rev[o]);
+        _mm_storeu_pd(out, _mm_add_pd(a, c));
+        _mm_storeu_pd(out + 2, _mm_add_pd(b, d));
+        _mm_storeu_pd(out + 4, _mm_sub_pd(a, c));
+        _mm_storeu_pd(out + 6, _mm_sub_pd(b, d));
+    }
+}
+
+// First pass, radix 8: the DFT of src[o + q N/8], q = 0..7, as two DFTs of
+// 4 (even and odd q) joined by e^(-i pi k / 4), stored as group rev(o).
+inline void firstPass8(const double* src, double* dst, const uint32_t* rev, int n)
+{
+    const size_t q = 2 * static_cast<size_t>(n / 8);
+    const __m128d half = _mm_set1_pd(0.70710678118654752440);
+    for (int o = 0; o < n / 8; ++o) {
+        const double* s = src + 2 * static_cast<size_t>(o);
+        // Even inputs.
+        const __m128d ea = _mm_add_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
+        const __m128d eb = _mm_sub_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
+        const __m128d ec = _mm_add_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q));
+        const __m128d ed = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q)));
+        const __m128d e0 = _mm_add_pd(ea, ec);
+        const __m128d e1 = _mm_add_pd(eb, ed);
+        const __m128d e2 = _mm_sub_pd(ea, ec);
+        const __m128d e3 = _mm_sub_pd(eb, ed);
+        // Odd inputs.
+        const __m128d oa = _mm_add_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
+        const __m128d ob = _mm_sub_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
+        const __m128d oc = _mm_add_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q));
+        const __m128d od = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q)));
+        const __m128d o0 = _mm_add_pd(oa, oc);
+        const __m128d o1r = _mm_add_pd(ob, od);
+        const __m128d o2 = timesMinusI(_mm_sub_pd(oa, oc));
+        const __m128d o3r = _mm_sub_pd(ob, od);
+        // e^(-i pi/4) v = (v - i v) / sqrt 2, e^(-3i pi/4) v = (-i v - v) / sqrt 2.
+        const __m128d o1 = _mm_mul_pd(_mm_add_pd(o1r, timesMinusI(o1r)), half);
+        const __m128d o3 = _mm_mul_pd(_mm_sub_pd(timesMinusI(o3r), o3r), half);
+        double* out = dst + 16 * static_cast<size_t>(rev[o]);
+        _mm_storeu_pd(out, _mm_add_pd(e0, o0));
+        _mm_storeu_pd(out + 2, _mm_add_pd(e1, o1));
+        _mm_storeu_pd(out + 4, _mm_add_pd(e2, o2));
+        _mm_storeu_pd(out + 6, _mm_add_pd(e3, o3));
+        _mm_storeu_pd(out + 8, _mm_sub_pd(e0, o0));
+        _mm_storeu_pd(out + 10, _mm_sub_pd(e1, o1));
+        _mm_storeu_pd(out + 12, _mm_sub_pd(e2, o2));
+        _mm_storeu_pd(out + 14, _mm_sub_pd(e3, o3));
+    }
+}
+
+// One radix-4 stage over count values: groups of 4m, each made of four DFTs
+// of size m stored one after the other (those of the inputs 0, 2, 1, 3 mod 4
+// of the group, as bit reversal leaves them). With kSwapScale the results
+// are stored with real and imaginary parts swapped, times scale.
+template <bool kSwapScale, bool kCompact>
+void stageSse(double* w, int count, int m, const double* tw, double scale)
+{
+    const __m128d sc = _mm_set1_pd(scale);
+    for (int g = 0; g < count; g += 4 * m) {
+        double* p0 = w + 2 * static_cast<size_t>(g);
+        double* p1 = p0 + 2 * static_cast<size_t>(m);
+        double* p2 = p1 + 2 * static_cast<size_t>(m);
+        double* p3 = p2 + 2 * static_cast<size_t>(m);
+        const double* t = tw;
+        for (int j = 0; j < m; j += 2, t += kCompact ? 8 : 24) {
+            for (int h = 0; h < 2; ++h) {
+                const size_t o = 2 * static_cast<size_t>(j + h);
+                const double* th = t + 2 * h;
+                __m128d c1, s1, c2, s2, c3, s3;
+                if (kCompact) {
+                    c1 = _mm_loadu_pd(th);
+                    s1 = _mm_loadu_pd(th + 4);
+                    c2 = _mm_sub_pd(_mm_mul_pd(c1, c1), _mm_mul_pd(s1, s1));
+                    s2 = _mm_mul_pd(_mm_add_pd(c1, c1), s1);
+                    c3 = _mm_sub_pd(_mm_mul_pd(c1, c2), _mm_mul_pd(s1, s2));
+                    s3 = _mm_add_pd(_mm_mul_pd(c1, s2), _mm_mul_pd(s1, c2));
+                } else {
+                    c2 = _mm_loadu_pd(th);
+                    s2 = _mm_loadu_pd(th + 4);
+                    c1 = _mm_loadu_pd(th + 8);
+                    s1 = _mm_loadu_pd(th + 12);
+                    c3 = _mm_loadu_pd(th + 16);
+                    s3 = _mm_loadu_pd(th + 20);
+                }
+                const __m128d a = _mm_loadu_pd(p0 + o);
+                const __m128d b = twiddled(_mm_loadu_pd(p1 + o), c2, s2);
+                const __m128d c = twiddled(_mm_loadu_pd(p2 + o), c1, s1);
+                const __m128d d = twiddled(_mm_loadu_pd(p3 + o), c3, s3);
+                const __m128d t0 = _mm_add_pd(a, b);
+                const __m128d t1 = _mm_sub_pd(a, b);
+                const __m128d t2 = _mm_add_pd(c, d);
+                const __m128d t3 = timesMinusI(_mm_sub_pd(c, d));
+                __m128d y0 = _mm_add_pd(t0, t2);
+                __m128d y1 = _mm_add_pd(t1, t3);
+                __m128d y2 = _mm_sub_pd(t0, t2);
+                __m128d y3 = _mm_sub_pd(t1, t3);
+                if (kSwapScale) {
+                    y0 = _mm_mul_pd(_mm_shuffle_pd(y0, y0, 1), sc);
+                    y1 = _mm_mul_pd(_mm_shuffle_pd(y1, y1, 1), sc);
+                    y2 = _mm_mul_pd(_mm_shuffle_pd(y2, y2, 1), sc);
+                    y3 = _mm_mul_pd(_mm_shuffle_pd(y3, y3, 1), sc);
+                }
+                _mm_storeu_pd(p0 + o, y0);
+                _mm_storeu_pd(p1 + o, y1);
+                _mm_storeu_pd(p2 + o, y2);
+                _mm_storeu_pd(p3 + o, y3);
+            }
+        }
+    }
+}
+
+// ---- AVX2/FMA: two complex values per vector ---------------------------
+
+#define VEXA_AVX2 __attribute__((target("avx2,fma")))
+
+VEXA_AVX2 inline __m256d twiddled(__m256d v, __m256d c, __m256d s)
+{
+    return _mm256_fmadd_pd(v, c, _mm256_mul_pd(_mm256_permute_pd(v, 0x5), s));
+}
+
+VEXA_AVX2 inline __m256d timesMinusI(__m256d x)
+{
+    return _mm256_xor_pd(_mm256_permute_pd(x, 0x5), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0));
+}
+
+template <bool kSwapScale, bool kCompact>
+VEXA_AVX2 void stageAvx(double* w, int count, int m, const double* tw, double scale)
+{
+    const __m256d sc = _mm256_set1_pd(scale);
+    for (int g = 0; g < count; g += 4 * m) {
+        double* p0 = w + 2 * static_cast<size_t>(g);
+        double* p1 = p0 + 2 * static_cast<size_t>(m);
+        double* p2 = p1 + 2 * static_cast<size_t>(m);
+        double* p3 = p2 + 2 * static_cast<size_t>(m);
+        const double* t = tw;
+        for (int j = 0; j < m; j += 2, p0 += 4, p1 += 4, p2 += 4, p3 += 4, t += kCompact ? 8 : 24) {
+            __m256d c1, s1, c2, s2, c3, s3;
+            if (kCompact) {
+                // w^2 and w^3 from w: the tables of the large stages stay small.
+                c1 = _mm256_loadu_pd(t);
+                s1 = _mm256_loadu_pd(t + 4);
+                c2 = _mm256_fmsub_pd(c1, c1, _mm256_mul_pd(s1, s1));
+                s2 = _mm256_mul_pd(_mm256_add_pd(c1, c1), s1);
+                c3 = _mm256_fmsub_pd(c1, c2, _mm256_mul_pd(s1, s2));
+                s3 = _mm256_fmadd_pd(c1, s2, _mm256_mul_pd(s1, c2));
+            } else {
+                c2 = _mm256_loadu_pd(t);
+                s2 = _mm256_loadu_pd(t + 4);
+                c1 = _mm256_loadu_pd(t + 8);
+                s1 = _mm256_loadu_pd(t + 12);
+                c3 = _mm256_loadu_pd(t + 16);
+                s3 = _mm256_loadu_pd(t + 20);
+            }
+            const __m256d a = _mm256_loadu_pd(p0);
+            const __m256d b = twiddled(_mm256_loadu_pd(p1), c2, s2);
+            const __m256d c = twiddled(_mm256_loadu_pd(p2), c1, s1);
+            const __m256d d = twiddled(_mm256_loadu_pd(p3), c3, s3);
+            const __m256d t0 = _mm256_add_pd(a, b);
+            const __m256d t1 = _mm256_sub_pd(a, b);
+            const __m256d t2 = _mm256_add_pd(c, d);
+            const __m256d t3 = timesMinusI(_mm256_sub_pd(c, d));
+            __m256d y0 = _mm256_add_pd(t0, t2);
+            __m256d y1 = _mm256_add_pd(t1, t3);
+            __m256d y2 = _mm256_sub_pd(t0, t2);
+            __m256d y3 = _mm256_sub_pd(t1, t3);
+            if (kSwapScale) {
+                y0 = _mm256_mul_pd(_mm256_permute_pd(y0, 0x5), sc);
+                y1 = _mm256_mul_pd(_mm256_permute_pd(y1, 0x5), sc);
+                y2 = _mm256_mul_pd(_mm256_permute_pd(y2, 0x5), sc);
+                y3 = _mm256_mul_pd(_mm256_permute_pd(y3, 0x5), sc);
+            }
+            _mm256_storeu_pd(p0, y0);
+            _mm256_storeu_pd(p1, y1);
+            _mm256_storeu_pd(p2, y2);
+            _mm256_storeu_pd(p3, y3);
+        }
+    }
+}
+
+// The first passes on two consecutive o at a time, one per 128-bit lane
+// (N/r >= 2). Lane 0 is group rev(o), lane 1 group rev(o + 1).
+VEXA_AVX2 inline void storeGroups(double* dst, size_t g0, size_t g1, __m256d a, __m256d b, size_t at)
+{
+    _mm256_storeu_pd(dst + g0 + at, _mm256_permute2f128_pd(a, b, 0x20));
+    _mm256_storeu_pd(dst + g1 + at, _mm256_permute2f128_pd(a, b, 0x31));
+}
+
+// Radix 4 in the order of the groups (rev(g), rev(g + 1) per vector):
+// scattered reads, stores in sequence. With large transforms this is faster
+// than scattered stores.
+VEXA_AVX2 void firstPass4AvxGather(const double* src, double* dst, const uint32_t* rev, int n)
+{
+    const size_t q = 2 * static_cast<size_t>(n / 4);
+    for (int g = 0; g < n / 4; g += 2) {
+        const double* s0 = src + 2 * static_cast<size_t>(rev[g]);
+        const double* s1 = src + 2 * static_cast<size_t>(rev[g + 1]);
+        const __m256d x0 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(s0)), _mm_loadu_pd(s1), 1);
+        const __m256d x1 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(s0 + q)), _mm_loadu_pd(s1 + q), 1);
+        const __m256d x2 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(s0 + 2 * q)), _mm_loadu_pd(s1 + 2 * q), 1);
+        const __m256d x3 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(s0 + 3 * q)), _mm_loadu_pd(s1 + 3 * q), 1);
+        const __m256d a = _mm256_add_pd(x0, x2);
+        const __m256d b = _mm256_sub_pd(x0, x2);
+        const __m256d c = _mm256_add_pd(x1, x3);
+        const __m256d d = timesMinusI(_mm256_sub_pd(x1, x3));
+        const size_t g0 = 8 * static_cast<size_t>(g);
+        storeGroups(dst, g0, g0 + 8, _mm256_add_pd(a, c), _mm256_add_pd(b, d), 0);
+        storeGroups(dst, g0, g0 + 8, _mm256_sub_pd(a, c), _mm256_sub_pd(b, d), 4);
+    }
+}
+
+VEXA_AVX2 void firstPass8Avx(const double* src, double* dst, const uint32_t* rev, int n)
+{
+    const size_t q = 2 * static_cast<size_t>(n / 8);
+    const __m256d half = _mm256_set1_pd(0.70710678118654752440);
+    for (int o = 0; o < n / 8; o += 2) {
+        const double* s = src + 2 * static_cast<size_t>(o);
+        const __m256d x0 = _mm256_loadu_pd(s);
+        const __m256d x4 = _mm256_loadu_pd(s + 4 * q);
+        const __m256d x2 = _mm256_loadu_pd(s + 2 * q);
+        const __m256d x6 = _mm256_loadu_pd(s + 6 * q);
+        const __m256d ea = _mm256_add_pd(x0, x4);
+        const __m256d eb = _mm256_sub_pd(x0, x4);
+        const __m256d ec = _mm256_add_pd(x2, x6);
+        const __m256d ed = timesMinusI(_mm256_sub_pd(x2, x6));
+        const __m256d e0 = _mm256_add_pd(ea, ec);
+        const __m256d e1 = _mm256_add_pd(eb, ed);
+        const __m256d e2 = _mm256_sub_pd(ea, ec);
+        const __m256d e3 = _mm256_sub_pd(eb, ed);
+        const __m256d x1 = _mm256_loadu_pd(s + q);
+        const __m256d x5 = _mm256_loadu_pd(s + 5 * q);
+        const __m256d x3 = _mm256_loadu_pd(s + 3 * q);
+        const __m256d x7 = _mm256_loadu_pd(s + 7 * q);
+        const __m256d oa = _mm256_add_pd(x1, x5);
+        const __m256d ob = _mm256_sub_pd(x1, x5);
+        const __m256d oc = _mm256_add_pd(x3, x7);
+        const __m256d od = timesMinusI(_mm256_sub_pd(x3, x7));
+        const __m256d o0 = _mm256_add_pd(oa, oc);
+        const __m256d o1r = _mm256_add_pd(ob, od);
+        const __m256d o2 = timesMinusI(_mm256_sub_pd(oa, oc));
+        const __m256d o3r = _mm256_sub_pd(ob, od);
+        const __m256d o1 = _mm256_mul_pd(_mm256_add_pd(o1r, timesMinusI(o1r)), half);
+        const __m256d o3 = _mm256_mul_pd(_mm256_sub_pd(timesMinusI(o3r), o3r), half);
+        const size_t g0 = 16 * static_cast<size_t>(rev[o]);
+        const size_t g1 = 16 * static_cast<size_t>(rev[o + 1]);
+        storeGroups(dst, g0, g1, _mm256_add_pd(e0, o0), _mm256_add_pd(e1, o1), 0);
+        storeGroups(dst, g0, g1, _mm256_add_pd(e2, o2), _mm256_add_pd(e3, o3), 4);
+        storeGroups(dst, g0, g1, _mm256_sub_pd(e0, o0), _mm256_sub_pd(e1, o1), 8);
+        storeGroups(dst, g0, g1, _mm256_sub_pd(e2, o2), _mm256_sub_pd(e3, o3), 12);
+    }
+}
+
+// Bins 1 .. N/2 - 1 of the two channels of z = DFT(left + i right):
+// X[k] = (z[k] + conj z[N-k]) / 2, Y[k] = (z[k] - conj z[N-k]) / 2i.
+VEXA_AVX2 int separateAvx(const double* z, double* x, double* y, int n)
+{
+    const int half = n / 2;
+    const __m256d negIm = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    const __m256d h = _mm256_set1_pd(0.5);
+    int k = 1;
+    for (; k + 1 < half; k += 2) {
+        const __m256d a = _mm256_loadu_pd(z + 2 * k);
+        const __m256d r = _mm256_loadu_pd(z + 2 * (n - k - 1));
+        const __m256d cb = _mm256_xor_pd(_mm256_permute2f128_pd(r, r, 1), negIm); // conj z[N-k], conj z[N-k-1]
+        const __m256d d = _mm256_sub_pd(a, cb);
+        _mm256_storeu_pd(x + 2 * k, _mm256_mul_pd(_mm256_add_pd(a, cb), h));
+        _mm256_storeu_pd(y + 2 * k, _mm256_mul_pd(_mm256_xor_pd(_mm256_permute_pd(d, 0x5), negIm), h));
+    }
+    return k;
+}
+
+// The inverse of separateAvx, into the swapped-component form of
+// z = X + iY: z[k] = (Yr + Xi, Xr - Yi), z[N-k] = (Yr - Xi, Xr + Yi).
+VEXA_AVX2 int combineAvx(const double* x, const double* y, double* z, int n)
+{
+    const int half = n / 2;
+    const __m256d negIm = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    const __m256d negRe = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+    int k = 1;
+    for (; k + 1 < half; k += 2) {
+        const __m256d xv = _mm256_loadu_pd(x + 2 * k);
+        const __m256d yv = _mm256_loadu_pd(y + 2 * k);
+        const __m256d a = _mm256_permute_pd(xv, 0x5);
+        _mm256_storeu_pd(z + 2 * k, _mm256_add_pd(a, _mm256_xor_pd(yv, negIm)));
+        const __m256d r = _mm256_add_pd(yv, _mm256_xor_pd(a, negRe));
+        _mm256_storeu_pd(z + 2 * (n - k - 1), _mm256_permute2f128_pd(r, r, 1));
+    }
+    return k;
+}
+
+#undef VEXA_AVX2
+
+using FirstPass = void (*)(const double*, double*, const uint32_t*, int);
+using Stage = void (*)(double*, int, int, const double*, double);
+
+} // namespace
 
 FFTARadix2::FFTARadix2() = default;
 
@@ -13,8 +382,24 @@ FFTARadix2::FFTARadix2(int n)
 
 FFTARadix2::~FFTARadix2()
 {
-    delete[] mWork;
-    delete[] mScratch;
+    release(mWork);
+    release(mScratch);
+}
+
+void FFTARadix2::makePlan(Plan& plan, int n)
+{
+    plan.n = n;
+    plan.groupReverse.clear();
+    if (n < 4) {
+        plan.radix = n;
+        return;
+    }
+    const int bits = log2Of(n);
+    plan.radix = bits % 2 ? 8 : 4;
+    const int groupBits = bits - (bits % 2 ? 3 : 2);
+    plan.groupReverse.resize(static_cast<size_t>(n / plan.radix));
+    for (size_t g = 0; g < plan.groupReverse.size(); ++g)
+        plan.groupReverse[g] = reverseBits(static_cast<uint32_t>(g), groupBits);
 }
 
 void FFTARadix2::setSize(int n)
@@ -23,48 +408,54 @@ void FFTARadix2::setSize(int n)
         return;
     mSize = n;
     if (n != mCapacity) {
-        delete[] mWork;
-        delete[] mScratch;
-        mWork = n > 0 ? new double[2 * static_cast<size_t>(n)]() : nullptr;
-        mScratch = n > 0 ? new double[2 * static_cast<size_t>(n)]() : nullptr;
+        release(mWork);
+        release(mScratch);
+        mWork = allocate(n);
+        mScratch = allocate(n);
         mCapacity = n;
     }
-    mBitCount = 0;
-    for (int m = n; m > 1; m >>= 1)
-        ++mBitCount;
+    mBitCount = n > 1 ? log2Of(n) : 0;
 
     const int half = n / 2;
     mCos.assign(static_cast<size_t>(half > 0 ? half : 0), 0.0);
     mSin.assign(mCos.size(), 0.0);
+    const long double twoPi = 6.283185307179586476925286766559L;
     for (int k = 0; k < half; ++k) {
-        const double angle = k * 6.283185307179586 / n;
-        mCos[static_cast<size_t>(k)] = std::cos(angle);
-        mSin[static_cast<size_t>(k)] = std::sin(angle);
+        const long double angle = twoPi * k / n;
+        mCos[static_cast<size_t>(k)] = static_cast<double>(std::cos(angle));
+        mSin[static_cast<size_t>(k)] = static_cast<double>(std::sin(angle));
     }
 
-    mBitReverse.assign(static_cast<size_t>(n > 0 ? n : 0), 0);
-    for (int i = 0; i < n; ++i) {
-        uint32_t r = 0;
-        for (int b = 0; b < mBitCount; ++b)
-            r |= ((static_cast<uint32_t>(i) >> b) & 1u) << (mBitCount - 1 - b);
-        mBitReverse[static_cast<size_t>(i)] = r;
-    }
+    makePlan(mFull, n > 0 ? n : 0);
+    makePlan(mHalf, n / 2);
 
-    // Stages of half size h >= 4 read twiddle j = e^(-2 pi i j / 2h), which
-    // is entry j * (N / 2h) of the tables. They are stored two by two as the
-    // vectors the butterflies multiply by: (c0, c0, c1, c1), (s0, -s0, s1, -s1).
     mStageTwiddles.clear();
-    for (int h = 4; h < n; h *= 2) {
-        const int step = n / (2 * h);
-        for (int j = 0; j < h; j += 2) {
-            const double c0 = mCos[static_cast<size_t>(j * step)];
-            const double s0 = mSin[static_cast<size_t>(j * step)];
-            const double c1 = mCos[static_cast<size_t>((j + 1) * step)];
-            const double s1 = mSin[static_cast<size_t>((j + 1) * step)];
-            mStageTwiddles.insert(mStageTwiddles.end(), {c0, c0, c1, c1, s0, -s0, s1, -s1});
+    mStageOffset.assign(static_cast<size_t>(mBitCount + 1), 0);
+    for (int bits = 2; (4 << bits) <= n; ++bits) {
+        const int m = 1 << bits;
+        mStageOffset[static_cast<size_t>(bits)] = mStageTwiddles.size();
+        const int powerCount = m >= kCompactFrom ? 1 : 3;
+        for (int j = 0; j < m; j += 2) {
+            const int powers[3] = {2, 1, 3};
+            const int compactPower[1] = {1};
+            for (int i = 0; i < powerCount; ++i) {
+                const int p = powerCount == 1 ? compactPower[0] : powers[i];
+                double c[2], s[2];
+                for (int h = 0; h < 2; ++h) {
+                    const long double angle = twoPi * (p * (j + h)) / (4 * m);
+                    c[h] = static_cast<double>(std::cos(angle));
+                    s[h] = static_cast<double>(std::sin(angle));
+                }
+                mStageTwiddles.insert(mStageTwiddles.end(), {c[0], c[0], c[1], c[1], s[0], -s[0], s[1], -s[1]});
+            }
         }
     }
     setWideVectors(true);
+}
+
+const double* FFTARadix2::stageTwiddles(int m) const
+{
+    return mStageTwiddles.data() + mStageOffset[static_cast<size_t>(log2Of(m))];
 }
 
 void FFTARadix2::setWideVectors(bool on)
@@ -72,193 +463,66 @@ void FFTARadix2::setWideVectors(bool on)
     mUseAvx = on && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
-void FFTARadix2::transform(const double* src)
+void FFTARadix2::transform(const Plan& plan, const double* src, double* dst, bool swapScale)
 {
-    const int n = mSize;
-    const uint32_t* rev = mBitReverse.data();
-    double* w = mWork;
+    const int n = plan.n;
+    const double scale = swapScale ? 1.0 / n : 1.0;
     if (n < 4) {
+        if (n == 1) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+        } else if (n == 2) {
+            dst[0] = src[0] + src[2];
+            dst[1] = src[1] + src[3];
+            dst[2] = src[0] - src[2];
+            dst[3] = src[1] - src[3];
+        }
+        if (swapScale) {
+            for (int i = 0; i < n; ++i) {
+                const double re = dst[2 * i];
+                dst[2 * i] = dst[2 * i + 1] * scale;
+                dst[2 * i + 1] = re * scale;
+            }
+        }
+        return;
+    }
+
+    const int r = plan.radix;
+    const bool wide = mUseAvx && n / r >= 2;
+    const FirstPass first = r == 8 ? (wide ? firstPass8Avx : firstPass8) : (wide ? firstPass4AvxGather : firstPass4);
+    int lastM = 0;
+    for (int m = r; 4 * m <= n; m *= 4)
+        lastM = m;
+    // By [compact table][last stage of an inverse].
+    const Stage stages[2][2] = {
+        {mUseAvx ? stageAvx<false, false> : stageSse<false, false>, mUseAvx ? stageAvx<true, false> : stageSse<true, false>},
+        {mUseAvx ? stageAvx<false, true> : stageSse<false, true>, mUseAvx ? stageAvx<true, true> : stageSse<true, true>}};
+    const auto stageFor = [&](int m) { return stages[m >= kCompactFrom][swapScale && m == lastM]; };
+    int block = r;
+    while (4 * block <= n && 4 * block <= kBlockLimit)
+        block *= 4;
+
+    first(src, dst, plan.groupReverse.data(), n);
+    for (int b = 0; b < n; b += block) {
+        for (int m = r; 4 * m <= block; m *= 4)
+            stageFor(m)(dst + 2 * static_cast<size_t>(b), block, m, stageTwiddles(m), scale);
+    }
+    for (int m = block; 4 * m <= n; m *= 4)
+        stageFor(m)(dst, n, m, stageTwiddles(m), scale);
+
+    if (swapScale && lastM == 0) {
         for (int i = 0; i < n; ++i) {
-            w[2 * i] = src[2 * rev[i]];
-            w[2 * i + 1] = src[2 * rev[i] + 1];
+            const double re = dst[2 * i];
+            dst[2 * i] = dst[2 * i + 1] * scale;
+            dst[2 * i + 1] = re * scale;
         }
-        if (n == 2) {
-            const __m128d a = _mm_loadu_pd(w);
-            const __m128d b = _mm_loadu_pd(w + 2);
-            _mm_storeu_pd(w, _mm_add_pd(a, b));
-            _mm_storeu_pd(w + 2, _mm_sub_pd(a, b));
-        }
-        return;
-    }
-
-    const __m128d negIm = _mm_set_pd(-0.0, 0.0); // flips the sign of the imaginary part
-    // x * (-i) = (im, -re)
-    const auto timesMinusI = [negIm](__m128d x) { return _mm_xor_pd(_mm_shuffle_pd(x, x, 1), negIm); };
-    const double* tw = mStageTwiddles.data();
-    int firstLater = 4;
-    if (n == 4) {
-        // Sizes 2 and 4 (twiddles 1, then 1 and -i) on the gathered inputs.
-        const __m128d x0 = _mm_loadu_pd(src + 2 * rev[0]);
-        const __m128d x1 = _mm_loadu_pd(src + 2 * rev[1]);
-        const __m128d x2 = _mm_loadu_pd(src + 2 * rev[2]);
-        const __m128d x3 = _mm_loadu_pd(src + 2 * rev[3]);
-        const __m128d y0 = _mm_add_pd(x0, x1);
-        const __m128d y1 = _mm_sub_pd(x0, x1);
-        const __m128d y2 = _mm_add_pd(x2, x3);
-        const __m128d t3 = timesMinusI(_mm_sub_pd(x2, x3));
-        _mm_storeu_pd(w, _mm_add_pd(y0, y2));
-        _mm_storeu_pd(w + 4, _mm_sub_pd(y0, y2));
-        _mm_storeu_pd(w + 2, _mm_add_pd(y1, t3));
-        _mm_storeu_pd(w + 6, _mm_sub_pd(y1, t3));
-        return;
-    }
-
-    // The bit-reversal permutation is a gather done while the first three
-    // stages (sizes 2, 4 and 8) are computed in registers: the eight inputs
-    // of group s are src[rev(s) + rev3(m) N/8] for m = 0..7.
-    const size_t eighth = 2 * static_cast<size_t>(n / 8); // in doubles
-    const size_t offsets[8] = {0, 4 * eighth, 2 * eighth, 6 * eighth, eighth, 5 * eighth, 3 * eighth, 7 * eighth};
-    const __m128d c1 = _mm_set1_pd(mCos[static_cast<size_t>(n / 8)]);
-    const __m128d s1 = _mm_set_pd(-mSin[static_cast<size_t>(n / 8)], mSin[static_cast<size_t>(n / 8)]);
-    const __m128d c3 = _mm_set1_pd(mCos[static_cast<size_t>(3 * n / 8)]);
-    const __m128d s3 = _mm_set_pd(-mSin[static_cast<size_t>(3 * n / 8)], mSin[static_cast<size_t>(3 * n / 8)]);
-    // t = b * e^(-i theta) = (re c + im s, im c - re s)
-    const auto twiddle = [](__m128d b, __m128d c, __m128d sn) {
-        return _mm_add_pd(_mm_mul_pd(b, c), _mm_mul_pd(_mm_shuffle_pd(b, b, 1), sn));
-    };
-    for (int s = 0; s < n; s += 8) {
-        const double* q = src + 2 * static_cast<size_t>(rev[s]);
-        __m128d x[8];
-        for (int m = 0; m < 8; ++m)
-            x[m] = _mm_loadu_pd(q + offsets[m]);
-        // Size 2.
-        __m128d y[8];
-        for (int m = 0; m < 8; m += 2) {
-            y[m] = _mm_add_pd(x[m], x[m + 1]);
-            y[m + 1] = _mm_sub_pd(x[m], x[m + 1]);
-        }
-        // Size 4: twiddles 1 and -i.
-        __m128d z[8];
-        for (int g = 0; g < 8; g += 4) {
-            const __m128d t3 = timesMinusI(y[g + 3]);
-            z[g] = _mm_add_pd(y[g], y[g + 2]);
-            z[g + 2] = _mm_sub_pd(y[g], y[g + 2]);
-            z[g + 1] = _mm_add_pd(y[g + 1], t3);
-            z[g + 3] = _mm_sub_pd(y[g + 1], t3);
-        }
-        // Size 8: twiddles 1, e^(-i pi/4), -i, e^(-i 3pi/4).
-        const __m128d t4 = z[4];
-        const __m128d t5 = twiddle(z[5], c1, s1);
-        const __m128d t6 = timesMinusI(z[6]);
-        const __m128d t7 = twiddle(z[7], c3, s3);
-        double* p = w + 2 * s;
-        _mm_storeu_pd(p, _mm_add_pd(z[0], t4));
-        _mm_storeu_pd(p + 8, _mm_sub_pd(z[0], t4));
-        _mm_storeu_pd(p + 2, _mm_add_pd(z[1], t5));
-        _mm_storeu_pd(p + 10, _mm_sub_pd(z[1], t5));
-        _mm_storeu_pd(p + 4, _mm_add_pd(z[2], t6));
-        _mm_storeu_pd(p + 12, _mm_sub_pd(z[2], t6));
-        _mm_storeu_pd(p + 6, _mm_add_pd(z[3], t7));
-        _mm_storeu_pd(p + 14, _mm_sub_pd(z[3], t7));
-    }
-    // The stage of half size 4 is done: skip its twiddles.
-    tw += 4 * 4;
-    firstLater = 8;
-
-    if (mUseAvx) {
-        laterStagesAvx(w, n, firstLater, tw);
-        return;
-    }
-    // Later stages: t = b * e^(-i theta) = (re c + im s, im c - re s).
-    for (int h = firstLater; h < n; h *= 2) {
-        for (int s = 0; s < n; s += 2 * h) {
-            double* a = w + 2 * s;
-            double* b = a + 2 * h;
-            const double* t = tw;
-            for (int j = 0; j < h; j += 2, a += 4, b += 4, t += 8) {
-                const __m128d b0 = _mm_loadu_pd(b);
-                const __m128d b1 = _mm_loadu_pd(b + 2);
-                const __m128d p0 = _mm_add_pd(_mm_mul_pd(b0, _mm_loadu_pd(t)),
-                                              _mm_mul_pd(_mm_shuffle_pd(b0, b0, 1), _mm_loadu_pd(t + 4)));
-                const __m128d p1 = _mm_add_pd(_mm_mul_pd(b1, _mm_loadu_pd(t + 2)),
-                                              _mm_mul_pd(_mm_shuffle_pd(b1, b1, 1), _mm_loadu_pd(t + 6)));
-                const __m128d a0 = _mm_loadu_pd(a);
-                const __m128d a1 = _mm_loadu_pd(a + 2);
-                _mm_storeu_pd(a, _mm_add_pd(a0, p0));
-                _mm_storeu_pd(a + 2, _mm_add_pd(a1, p1));
-                _mm_storeu_pd(b, _mm_sub_pd(a0, p0));
-                _mm_storeu_pd(b + 2, _mm_sub_pd(a1, p1));
-            }
-        }
-        tw += 4 * static_cast<size_t>(h);
-    }
-}
-
-// The same stages with two butterflies per vector and fused multiply-adds,
-// on processors that have them. Stages go two at a time: the butterflies of
-// stage h and of stage 2h touch the same four elements, so one pass over the
-// buffer does both (the arithmetic is that of the two radix-2 stages).
-namespace {
-
-__attribute__((target("avx2,fma"))) inline __m256d twiddled(__m256d b, const double* t)
-{
-    return _mm256_fmadd_pd(b, _mm256_loadu_pd(t), _mm256_mul_pd(_mm256_permute_pd(b, 0x5), _mm256_loadu_pd(t + 4)));
-}
-
-} // namespace
-
-__attribute__((target("avx2,fma"))) void FFTARadix2::laterStagesAvx(double* w, int n, int firstHalf, const double* tw)
-{
-    int h = firstHalf;
-    for (; 4 * h <= n; h *= 4) {
-        const double* t1 = tw;                               // stage h
-        const double* t2 = tw + 4 * static_cast<size_t>(h);  // stage 2h
-        for (int s = 0; s < n; s += 4 * h) {
-            double* p0 = w + 2 * s;
-            double* p1 = p0 + 2 * h;
-            double* p2 = p1 + 2 * h;
-            double* p3 = p2 + 2 * h;
-            const double* ta = t1;
-            const double* tb = t2;
-            const double* tc = t2 + 4 * static_cast<size_t>(h);
-            for (int j = 0; j < h; j += 2, p0 += 4, p1 += 4, p2 += 4, p3 += 4, ta += 8, tb += 8, tc += 8) {
-                const __m256d x0 = _mm256_loadu_pd(p0);
-                const __m256d x1 = twiddled(_mm256_loadu_pd(p1), ta);
-                const __m256d x2 = _mm256_loadu_pd(p2);
-                const __m256d x3 = twiddled(_mm256_loadu_pd(p3), ta);
-                const __m256d y0 = _mm256_add_pd(x0, x1);
-                const __m256d y1 = _mm256_sub_pd(x0, x1);
-                const __m256d y2 = twiddled(_mm256_add_pd(x2, x3), tb);
-                const __m256d y3 = twiddled(_mm256_sub_pd(x2, x3), tc);
-                _mm256_storeu_pd(p0, _mm256_add_pd(y0, y2));
-                _mm256_storeu_pd(p2, _mm256_sub_pd(y0, y2));
-                _mm256_storeu_pd(p1, _mm256_add_pd(y1, y3));
-                _mm256_storeu_pd(p3, _mm256_sub_pd(y1, y3));
-            }
-        }
-        tw += 4 * static_cast<size_t>(h) + 8 * static_cast<size_t>(h);
-    }
-    // An odd number of stages leaves the last one alone.
-    for (; h < n; h *= 2) {
-        for (int s = 0; s < n; s += 2 * h) {
-            double* a = w + 2 * s;
-            double* b = a + 2 * h;
-            const double* t = tw;
-            for (int j = 0; j < h; j += 2, a += 4, b += 4, t += 8) {
-                const __m256d prod = twiddled(_mm256_loadu_pd(b), t);
-                const __m256d av = _mm256_loadu_pd(a);
-                _mm256_storeu_pd(a, _mm256_add_pd(av, prod));
-                _mm256_storeu_pd(b, _mm256_sub_pd(av, prod));
-            }
-        }
-        tw += 4 * static_cast<size_t>(h);
     }
 }
 
 void FFTARadix2::stereoForward(const double* frames, double* spectra)
 {
     const int n = mSize;
-    transform(frames);
+    transform(mFull, frames, mWork, false);
 
     const double* z = mWork;
     double* x = spectra;          // left bins 0 .. N/2
@@ -272,15 +536,15 @@ void FFTARadix2::stereoForward(const double* frames, double* spectra)
     x[2 * half + 1] = 0.0;
     y[2 * half] = z[2 * half + 1];
     y[2 * half + 1] = 0.0;
-    for (int k = 1; k < half; ++k) {
-        const double zr = z[2 * k];
-        const double zi = z[2 * k + 1];
-        const double wr = z[2 * (n - k)];
-        const double wi = z[2 * (n - k) + 1];
-        x[2 * k] = (zr + wr) * 0.5;
-        x[2 * k + 1] = (zi - wi) * 0.5;
-        y[2 * k] = (zi + wi) * 0.5;
-        y[2 * k + 1] = (wr - zr) * 0.5;
+    int k = mUseAvx ? separateAvx(z, x, y, n) : 1;
+    const __m128d negIm = _mm_set_pd(-0.0, 0.0);
+    const __m128d h = _mm_set1_pd(0.5);
+    for (; k < half; ++k) {
+        const __m128d a = _mm_loadu_pd(z + 2 * k);
+        const __m128d cb = _mm_xor_pd(_mm_loadu_pd(z + 2 * (n - k)), negIm);
+        const __m128d d = _mm_sub_pd(a, cb);
+        _mm_storeu_pd(x + 2 * k, _mm_mul_pd(_mm_add_pd(a, cb), h));
+        _mm_storeu_pd(y + 2 * k, _mm_mul_pd(_mm_xor_pd(_mm_shuffle_pd(d, d, 1), negIm), h));
     }
 }
 
@@ -298,34 +562,49 @@ void FFTARadix2::stereoInverse(const double* spectra, double* frames)
     z[1] = x[0];
     z[2 * half] = y[2 * half];
     z[2 * half + 1] = x[2 * half];
-    for (int k = 1; k < half; ++k) {
-        const double xr = x[2 * k];
-        const double xi = x[2 * k + 1];
-        const double yr = y[2 * k];
-        const double yi = y[2 * k + 1];
-        z[2 * k] = yr + xi;
-        z[2 * k + 1] = xr - yi;
-        z[2 * (n - k)] = yr - xi;
-        z[2 * (n - k) + 1] = xr + yi;
+    int k = mUseAvx ? combineAvx(x, y, z, n) : 1;
+    const __m128d negIm = _mm_set_pd(-0.0, 0.0);
+    const __m128d negRe = _mm_set_pd(0.0, -0.0);
+    for (; k < half; ++k) {
+        const __m128d xv = _mm_loadu_pd(x + 2 * k);
+        const __m128d yv = _mm_loadu_pd(y + 2 * k);
+        const __m128d a = _mm_shuffle_pd(xv, xv, 1);
+        _mm_storeu_pd(z + 2 * k, _mm_add_pd(a, _mm_xor_pd(yv, negIm)));
+        _mm_storeu_pd(z + 2 * (n - k), _mm_add_pd(yv, _mm_xor_pd(a, negRe)));
     }
-    transform(z);
-
-    const double scale = 1.0 / n;
-    const __m128d s = _mm_set1_pd(scale);
-    const double* w = mWork;
-    for (int i = 0; i < n; ++i) {
-        const __m128d v = _mm_loadu_pd(w + 2 * i);
-        _mm_storeu_pd(frames + 2 * i, _mm_mul_pd(_mm_shuffle_pd(v, v, 1), s));
-    }
+    transform(mFull, z, frames, true);
 }
 
 void FFTARadix2::realForward(const double* samples, double* spectrum)
 {
     const int n = mSize;
-    for (int i = 0; i < n; ++i) {
-        mScratch[2 * i] = samples[i];
-        mScratch[2 * i + 1] = 0.0;
+    if (n < 2) {
+        spectrum[0] = n == 1 ? samples[0] : 0.0;
+        spectrum[1] = 0.0;
+        return;
     }
-    transform(mScratch);
-    std::memcpy(spectrum, mWork, (static_cast<size_t>(n / 2) + 1) * 2 * sizeof(double));
+    // z[t] = x[2t] + i x[2t+1] is the samples array itself. With
+    // E = (Z[k] + conj Z[M-k]) / 2 and O = (Z[k] - conj Z[M-k]) / 2i,
+    // X[k] = E + e^(-2 pi i k / N) O.
+    const int m = n / 2;
+    transform(mHalf, samples, mWork, false);
+    const double* z = mWork;
+    spectrum[0] = z[0] + z[1];
+    spectrum[1] = 0.0;
+    spectrum[2 * m] = z[0] - z[1];
+    spectrum[2 * m + 1] = 0.0;
+    for (int k = 1; k < m; ++k) {
+        const double ar = z[2 * k];
+        const double ai = z[2 * k + 1];
+        const double br = z[2 * (m - k)];
+        const double bi = -z[2 * (m - k) + 1];
+        const double er = 0.5 * (ar + br);
+        const double ei = 0.5 * (ai + bi);
+        const double orr = 0.5 * (ai - bi);
+        const double oi = -0.5 * (ar - br);
+        const double c = mCos[static_cast<size_t>(k)];
+        const double s = mSin[static_cast<size_t>(k)];
+        spectrum[2 * k] = er + c * orr + s * oi;
+        spectrum[2 * k + 1] = ei + c * oi - s * orr;
+    }
 }
