@@ -2,19 +2,20 @@
 //
 // A worker thread reads the stream through a SoundReader, runs it block by
 // block through a SoundAlgo graph (the processing loop's singleProcessLoop,
-// under algoLock) and puts every output block into a small ring of buffers.
-// The audio output pulls bytes through readData on its own thread: frames are
-// taken from the ring, run through the live filter list (the player's
-// equalizer) and converted to interleaved signed 16-bit little-endian stereo.
-// Two semaphores hand the ring slots between the two threads: freeSlots
-// counts the slots the worker may fill, filledSlots the blocks ready to play.
-// Once the input is exhausted the worker adds one more filledSlots token, the
-// end marker, that tells readData nothing else will come.
+// under algoLock) and publishes every output block into a small ring of
+// buffers. The audio output pulls bytes through readData on its own thread:
+// frames are taken from the ring, run through the live filter list (the
+// player's equalizer) and converted to interleaved signed 16-bit
+// little-endian stereo. The ring and its protocol between the two threads
+// are in detail/BlockRing.h; a thread that has to wait (the worker for a
+// free slot, readData for blocks) sleeps until the other side wakes it.
+// Once the input is exhausted the status says so, together with the last
+// block, and readData ends when that block is played.
 //
-// In continuous-playing mode the end of a stream does not end the device: the
-// worker stops without the end marker and readData, once the ring is played,
-// waits for setReader (the next stream follows without a gap) or
-// statusFinished (the end).
+// In continuous-playing mode the end of a stream does not end the device:
+// the worker stops with the status StatusFinishedContinuous and readData,
+// once the ring is played, waits for setReader (the next stream follows
+// without a gap) or statusFinished (the end).
 #ifndef VEXA_SOUNDALGODEVICE_H
 #define VEXA_SOUNDALGODEVICE_H
 
@@ -28,15 +29,18 @@
 
 #include <QIODevice>
 #include <QReadWriteLock>
-#include <QSemaphore>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+namespace vexa::detail {
+class BlockRing;
+struct BlockClaim;
+}
 
 class VEXA_EXPORT SoundAlgoDevice : public QIODevice, private SoundDebuggableClass {
     Q_OBJECT
@@ -130,56 +134,46 @@ protected:
     void addResource();
 
 private:
-    struct Slot {
-        std::shared_ptr<SoundBuffer> buffer;
-        int stream = 0;      // stream the block belongs to
-        int streamStart = 0; // that stream's first position
-    };
-
     void MTStart();
     void MTStop();
-    bool loadBuffer();
+    bool waitForFreeSlot();
+    void loadBuffer();
+    SoundTools::Status runLoopStep();
+    void finishRun();
     void joinWorker();
-    // Fresh slots and semaphores; under no lock, with no worker running.
+    // Fresh slots; with no worker running.
     void resetRing();
-    // Frames left to play in the ring; stateLock held.
-    qint64 framesLeftLocked() const;
-    void signalEnd();
-    void wakeReader();
-    static bool isPlayable(SoundTools::Status status);
+    // The next chunk of frames for readData, filtered: the audio side's one
+    // pass under the state lock.
+    vexa::detail::BlockClaim nextChunk(qint64 maxFrames);
+    void waitForBlocks();
+    // Wakes whichever thread waits (worker or readData); never under the
+    // state lock.
+    void wakeWaiters();
+    // Sleeps until ready() holds; ready is checked under the state lock.
+    template <typename Ready>
+    void waitUntil(Ready ready);
 
+    // Guarded by mStateLock: the ring, the filters, the status and the
+    // figures below.
+    std::unique_ptr<vexa::detail::BlockRing> mRing;
     std::vector<std::shared_ptr<SoundTools::Filter>> mFilters;
-    std::vector<std::shared_ptr<SoundBuffer>> mRing; // every slot
-    std::deque<std::shared_ptr<SoundBuffer>> mFreeSlotPool;
-    std::deque<Slot> mPending; // filled, in play order
-    Slot mCurrent;             // slot being played; null buffer when none
-    bool mCurrentReleased = true;
-    int mPrefill = 1;
-    SoundAlgo* mAlgo = nullptr;
-    std::shared_ptr<SoundReader> mReader;
-    SoundAlgo::LoopContext mLoop;
-    int mReadPos = 0;
-    int mFramesDone = 0;
     SoundTools::Status mStatus = SoundTools::StatusOk;
-    QSemaphore mFreeSlots;
-    QSemaphore mFilledSlots;
-    mutable QReadWriteLock mStateLock;
-    QReadWriteLock mAlgoLock;
-    std::atomic<bool> mContinuousPlaying{false};
+    std::shared_ptr<SoundReader> mReader;
     int mRunning = 0;
-
-    // Copies of the loop's figures for the audio thread (stateLock).
-    int mStream = 0;
-    int mStreamStart = 0;
-    int mPlayingStream = 0;
-    unsigned int mOutOverlap = 0;
-    int mLastWrittenEnd = 0;
-    bool mHaveWritten = false;
+    // Copies of the loop's figures for the other threads.
     qint64 mFramesToProcess = 0;
     qint64 mFramesProcessed = 0;
-    bool mEndSignalled = false;
+    int mFramesDone = 0;
+    mutable QReadWriteLock mStateLock;
 
+    // The worker's, and the owner's while no worker runs.
+    SoundAlgo* mAlgo = nullptr;
+    SoundAlgo::LoopContext mLoop;
+    QReadWriteLock mAlgoLock;
     std::thread mWorker;
+
+    std::atomic<bool> mContinuousPlaying{false};
     std::mutex mWaitMutex;
     std::condition_variable mWaitCv;
 

@@ -26,9 +26,7 @@ SoundPlayerQt::SoundPlayerQt(std::shared_ptr<SoundReader> reader, SoundAlgo* alg
 
     if (mDevice)
         connect(mDevice, &QIODevice::readChannelFinished, this, &SoundPlayerQt::endOfData, Qt::DirectConnection);
-    connect(
-        mOutput, &QAudioOutput::stateChanged, this,
-        [this](QAudio::State state) { audioStatusChanged(static_cast<int>(state)); }, Qt::DirectConnection);
+    connect(mOutput, &QAudioOutput::stateChanged, this, &SoundPlayerQt::audioStatusChanged, Qt::DirectConnection);
     connect(mOutput, &QAudioOutput::notify, this, &SoundPlayerQt::notified, Qt::DirectConnection);
 }
 
@@ -104,11 +102,10 @@ void SoundPlayerQt::notified()
     emit playingProgress(mOutput->notifyInterval() * mProgressTicks / 1000.0);
 }
 
-void SoundPlayerQt::audioStatusChanged(int state)
+void SoundPlayerQt::audioStatusChanged(QAudio::State state)
 {
-    const auto s = static_cast<QAudio::State>(state);
-    qDebug() << "player state" << s;
-    switch (s) {
+    qDebug() << "player state" << state;
+    switch (state) {
     case QAudio::ActiveState:
         emit playingStarted();
         break;
@@ -117,7 +114,7 @@ void SoundPlayerQt::audioStatusChanged(int state)
     case QAudio::IdleState:
         mStopped = true;
         qDebug() << "player finished";
-        reportFinished(s == QAudio::IdleState);
+        reportFinished(state == QAudio::IdleState);
         break;
     default:
         break;

@@ -16,6 +16,10 @@
 #include "SoundPlayer.h"
 #include "vexa_export.h"
 
+// The state enum only (no link to Qt Multimedia), through the Qt include
+// root that Qt5::Core already gives.
+#include <QtMultimedia/qaudio.h>
+
 class QAudioOutput;
 
 class VEXA_EXPORT SoundPlayerQt : public SoundPlayer {
@@ -43,10 +47,11 @@ public slots:
 
 private slots:
     void notified();
+    // The output's state changes: ActiveState starts playing; Idle (the
+    // data ran out), Stopped and Suspended end it.
+    void audioStatusChanged(QAudio::State state);
 
 private:
-    // Takes a QAudio::State.
-    void audioStatusChanged(int state);
     void reportFinished(bool atEnd);
 
     QAudioOutput* mOutput = nullptr;

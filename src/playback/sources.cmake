@@ -3,4 +3,8 @@ set(VEXA_PLAYBACK_CLASSES
   SoundPlayer
   SoundPlayerQt)
 set(VEXA_PLAYBACK_PRIVATE_SOURCES
+  SoundAlgoDeviceFilters.cpp
+  detail/BlockRing.h
+  detail/BlockRing.cpp
+  detail/Pcm16.h
   detail/SyncAnnotations.h)

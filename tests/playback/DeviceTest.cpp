@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <limits>
 
 using namespace playtest;
 using namespace std::chrono_literals;
@@ -70,28 +69,6 @@ Frames offlineOutput(SoundAlgo& node, const Frames& input, unsigned int blockSiz
 }
 
 } // namespace
-
-TEST_F(Device, SamplesAreTruncatedAndSaturatedTo16Bits)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const Frames in = {{1.0, -1.0}, {0.5, -0.5}, {1.5, -1.5}, {0.999, -0.999}, {1e-5, -1e-5}, {nan, 0.25}};
-    SoundBuffer::setDefaultSize(64);
-    SoundAlgoDevice device(memoryReader(in), nullptr);
-    device.start();
-    std::vector<char> buf(1024);
-    const qint64 n = device.readData(buf.data(), 1024);
-    ASSERT_EQ(n, 24);
-    buf.resize(24);
-    const std::vector<int16_t> expected = {32767, -32768, 16384, -16384, 32767, -32768,
-                                           32735, -32735, 0,     0,      0,     8192};
-    EXPECT_EQ(decodePcm(buf), expected);
-    // Little endian: 32767 is ff 7f.
-    EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0xff);
-    EXPECT_EQ(static_cast<unsigned char>(buf[1]), 0x7f);
-    EXPECT_EQ(device.readData(buf.data(), 4), 0);
-    EXPECT_TRUE(device.atEnd());
-    device.stop();
-}
 
 TEST_F(Device, OnlyWholeFramesAreDelivered)
 {
@@ -233,72 +210,6 @@ TEST_F(Device, FilterListOperations)
     EXPECT_EQ(device.getFilter(1), f0);
     device.clearFilters();
     EXPECT_FALSE(device.hasFilters());
-}
-
-// After the ring ran dry, readData waits for 2 filled slots, then for 3,
-// never more than the ring holds.
-TEST_F(Device, PrefillGrowsAfterRunningDry)
-{
-    SoundBuffer::setDefaultSize(100);
-    const Frames in = exactFrames(100 * 60);
-    auto reader = std::make_shared<GatedReader>(in, 44100);
-    reader->open(QString());
-    reader->rewind();
-    // The ring has 3 slots unless another test added some to the process.
-    const int ring = SoundAlgoDevice::getCurrentSize();
-    SoundAlgoDevice device(reader, nullptr);
-    device.start();
-    std::vector<char> played;
-
-    // Reads one block of 100 frames on another thread; `meanwhile` runs while
-    // that read may be waiting.
-    auto readBlock = [&](std::function<void(std::atomic<qint64>&)> meanwhile) {
-        std::vector<char> buf(400);
-        std::atomic<qint64> got{-1};
-        std::thread t([&] { got = device.readData(buf.data(), 400); });
-        meanwhile(got);
-        const bool ok = waitFor([&] { return got.load() >= 0; }, 10s);
-        if (!ok)
-            device.stop();
-        t.join();
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(got.load(), 400);
-        played.insert(played.end(), buf.begin(), buf.end());
-    };
-    // The worker has done that many reads, and the read is still waiting.
-    auto stillWaiting = [&](int readsExpected, std::atomic<qint64>& got) {
-        ASSERT_TRUE(waitFor([&] { return reader->readsDone() >= readsExpected; }, 10s));
-        std::this_thread::sleep_for(300ms);
-        EXPECT_EQ(got.load(), -1) << "readData did not wait for the prefill";
-    };
-    auto nothing = [](std::atomic<qint64>&) {};
-    // The ring runs dry only if readData gets there before the worker has
-    // the next block: give it a moment before granting.
-    auto letItRunDry = [] { std::this_thread::sleep_for(300ms); };
-
-    readBlock([&](std::atomic<qint64>&) { reader->grant(1); }); // one block is enough at first
-    int reads = 1;
-    int blocks = 1;
-    // Each time the ring runs dry the reserve grows by one slot, up to the
-    // ring's size, and stays there.
-    for (int expected = 2; expected <= ring + 1; ++expected) {
-        const int prefill = std::min(expected, ring);
-        readBlock([&](std::atomic<qint64>& got) {
-            letItRunDry();
-            reader->grant(prefill - 1);
-            reads += prefill - 1;
-            stillWaiting(reads, got);
-            reader->grant(1);
-            ++reads;
-        });
-        ++blocks;
-        for (int i = 1; i < prefill; ++i, ++blocks)
-            readBlock(nothing); // the rest of the reserve is there already
-    }
-    reader->openGate();
-    device.stop();
-    const Frames head(in.begin(), in.begin() + 100 * blocks);
-    EXPECT_EQ(decodePcm(played), expectedPcm(head));
 }
 
 // Continuous playing: streams handed over with setReader follow each other

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace playtest {
 
@@ -105,62 +104,6 @@ std::vector<qint64> Puller::callResults()
 {
     std::lock_guard<std::mutex> lock(mMutex);
     return mResults;
-}
-
-GatedReader::GatedReader(Frames frames, unsigned int sampleRate)
-    : mFrames(std::move(frames))
-    , mSampleRate(sampleRate)
-{
-}
-
-GatedReader::~GatedReader()
-{
-    openGate();
-}
-
-SoundTools::Status GatedReader::open(QString)
-{
-    resetAtEnd();
-    mOffset = 0;
-    mPosition = 0;
-    return SoundTools::StatusOk;
-}
-
-void GatedReader::rewind()
-{
-    resetAtEnd();
-    mOffset = getStartOffset();
-    mPosition = static_cast<unsigned int>(std::min<int>(std::max(mOffset, 0), static_cast<int>(mFrames.size())));
-}
-
-void GatedReader::grant(int reads)
-{
-    std::lock_guard<std::mutex> lock(mMutex);
-    mGrants += reads;
-    mCv.notify_all();
-}
-
-void GatedReader::openGate()
-{
-    std::lock_guard<std::mutex> lock(mMutex);
-    mOpen = true;
-    mCv.notify_all();
-}
-
-unsigned int GatedReader::read(unsigned int frames, double* dst)
-{
-    {
-        std::unique_lock<std::mutex> lock(mMutex);
-        mCv.wait(lock, [this] { return mOpen || mGrants > 0; });
-        if (!mOpen)
-            --mGrants;
-    }
-    const unsigned int n = std::min(frames, static_cast<unsigned int>(mFrames.size()) - mPosition);
-    if (n > 0)
-        std::memcpy(dst, &mFrames[mPosition], n * sizeof(Frame));
-    mPosition += n;
-    ++mReadsDone;
-    return n;
 }
 
 } // namespace playtest

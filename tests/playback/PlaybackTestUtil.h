@@ -1,6 +1,5 @@
 // Helpers of the playback tests: pulling a device from a thread of its own
-// with a deadline, readers whose reads the test releases one by one, and the
-// 16-bit values expected for known samples.
+// with a deadline, and the 16-bit values expected for known samples.
 #ifndef VEXA_TESTS_PLAYBACKTESTUTIL_H
 #define VEXA_TESTS_PLAYBACKTESTUTIL_H
 
@@ -67,41 +66,6 @@ private:
     std::atomic<qint64> mBytes{0};
     std::vector<char> mData;
     std::vector<qint64> mResults;
-};
-
-// A reader that serves frames from memory, each read() call waiting until
-// the test grants it. open() grants nothing; open(...) then rewind() as
-// usual.
-class GatedReader : public SoundReader {
-public:
-    GatedReader(Frames frames, unsigned int sampleRate);
-    ~GatedReader() override;
-
-    SoundTools::Status open(QString) override;
-    void close() override {}
-    unsigned int getFrameNB() override { return static_cast<unsigned int>(mFrames.size()); }
-    unsigned int getSampleRate() override { return mSampleRate; }
-    void rewind() override;
-    SoundTools::SoundFormat getInputFormat() override { return SoundTools::Double; }
-
-    void grant(int reads);
-    // Lets every read through from now on.
-    void openGate();
-    // Read calls that have returned.
-    int readsDone() const { return mReadsDone.load(); }
-
-protected:
-    unsigned int read(unsigned int frames, double* dst) override;
-
-private:
-    Frames mFrames;
-    unsigned int mSampleRate;
-    unsigned int mPosition = 0;
-    std::mutex mMutex;
-    std::condition_variable mCv;
-    int mGrants = 0;
-    bool mOpen = false;
-    std::atomic<int> mReadsDone{0};
 };
 
 // Polls a condition until it holds or the time runs out.

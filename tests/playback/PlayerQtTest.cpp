@@ -78,6 +78,8 @@ TEST_F(PlayerQt, OutputFormatFollowsTheFile)
     EXPECT_EQ(f.codec(), QStringLiteral("audio/pcm"));
     EXPECT_EQ(f.byteOrder(), QAudioFormat::LittleEndian);
     EXPECT_EQ(f.sampleType(), QAudioFormat::SignedInt);
+    // The output's state changes come in through this slot.
+    EXPECT_GE(none.metaObject()->indexOfSlot("audioStatusChanged(QAudio::State)"), 0);
     EXPECT_EQ(none.getOutput()->notifyInterval(), 500);
 
     auto reader = std::make_shared<MemoryReader>(std::vector<SoundTools::StereoFrame<double>>(10), 48000);

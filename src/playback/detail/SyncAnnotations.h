@@ -1,9 +1,9 @@
-// Lock and semaphore operations of the playback device, with the hand-offs
-// they make visible to ThreadSanitizer.
+// Lock operations of the playback device, with the hand-offs they make
+// visible to ThreadSanitizer.
 //
-// Qt's QSemaphore and QReadWriteLock wait on futexes inside an uninstrumented
-// Qt, so ThreadSanitizer sees no ordering through them and would report every
-// buffer handed from the worker to the audio thread as a race. In a build with
+// Qt's QReadWriteLock waits on futexes inside an uninstrumented Qt, so
+// ThreadSanitizer sees no ordering through it and would report every block
+// handed from the worker to the audio thread as a race. In a build with
 // VEXA_TSAN_ANNOTATIONS each release is marked with __tsan_release and each
 // successful acquisition with __tsan_acquire on the primitive's address.
 // Readers of a read/write lock release into a second address that only writers
@@ -14,7 +14,6 @@
 #define VEXA_PLAYBACK_DETAIL_SYNCANNOTATIONS_H
 
 #include <QReadWriteLock>
-#include <QSemaphore>
 
 #ifdef VEXA_TSAN_ANNOTATIONS
 extern "C" {
@@ -23,7 +22,7 @@ void __tsan_release(void* addr);
 }
 #endif
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 #ifdef VEXA_TSAN_ANNOTATIONS
 inline void hbAcquire(const void* p) { __tsan_acquire(const_cast<void*>(p)); }
@@ -37,37 +36,6 @@ inline void hbRelease(const void*) {}
 inline const void* readerSide(const QReadWriteLock& lock)
 {
     return reinterpret_cast<const char*>(&lock) + 1;
-}
-
-inline void semAcquire(QSemaphore& s, int n = 1)
-{
-    s.acquire(n);
-    hbAcquire(&s);
-}
-
-inline bool semTryAcquire(QSemaphore& s, int n)
-{
-    if (!s.tryAcquire(n))
-        return false;
-    hbAcquire(&s);
-    return true;
-}
-
-inline void semRelease(QSemaphore& s, int n = 1)
-{
-    hbRelease(&s);
-    s.release(n);
-}
-
-// Makes the semaphore hold exactly n tokens. Only for moments when no thread
-// waits on it.
-inline void semReset(QSemaphore& s, int n)
-{
-    const int available = s.available();
-    if (available > 0)
-        semTryAcquire(s, available);
-    if (n > 0)
-        semRelease(s, n);
 }
 
 class ReadLocker {
@@ -113,6 +81,6 @@ private:
     QReadWriteLock& mLock;
 };
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif
