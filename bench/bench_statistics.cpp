@@ -1,10 +1,13 @@
 // Level statistics throughput over 10 minutes of stereo audio at 44.1 kHz:
 // a 10-band statistics tree (the analysis stored in statistics files), and
-// a single statistics node with and without its sliding RMS output. Rates
+// a single statistics node with and without its sliding RMS output, and the
+// loudness node (integrated, range, momentary and short-term maxima, true
+// peak: its 4x oversampling is most of the cost). Rates
 // are in wall-clock time: the tree runs its branches on OpenMP threads.
 #include "BenchSupport.h"
 #include "MemoryWriter.h"
 #include "SoundAlgoComposite.h"
+#include "SoundAlgoLoudness.h"
 #include "SoundAlgoStats.h"
 #include "SoundStatReference.h"
 
@@ -62,12 +65,18 @@ void BM_SlidingRmsWithStats(benchmark::State& state)
     run(state, new SoundAlgoStats(SoundAlgoStats::RMS_WITH_STATS, 1.0));
 }
 
+void BM_LoudnessTruePeak(benchmark::State& state)
+{
+    run(state, new SoundAlgoLoudness());
+}
+
 } // namespace
 
 BENCHMARK(BM_StatsTree10Order1)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_StatsTree10Biquad)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_StatsOnly)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SlidingRmsWithStats)->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_LoudnessTruePeak)->Arg(65536)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 int main(int argc, char** argv)
 {

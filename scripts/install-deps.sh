@@ -8,8 +8,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
-  libsndfile1-dev libmpg123-dev libmp3lame0 libmp3lame-dev libtag1-dev
-  ffmpeg flac vorbis-tools
+  libsndfile1-dev libmpg123-dev libmp3lame0 libmp3lame-dev libtag1-dev libebur128-dev
+  ffmpeg flac vorbis-tools loudgain
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
 )

@@ -9,6 +9,8 @@
 #include <QMessageLogger>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -25,6 +27,22 @@ QString statFileName(const QString& fileName)
     return QString::fromLocal8Bit((prefix + parts.baseName + "." + SoundStatFile::getExtension()).c_str());
 }
 
+// JSON has no infinity: a level of silence (-infinity) is stored as null.
+QJsonValue levelValue(double x)
+{
+    return std::isfinite(x) ? QJsonValue(x) : QJsonValue(QJsonValue::Null);
+}
+
+// A number, or -infinity for null; the field is kept for anything else.
+void readLevel(const QJsonObject& object, const char* key, double& field)
+{
+    const QJsonValue v = object.value(QLatin1String(key));
+    if (v.isDouble())
+        field = v.toDouble();
+    else if (v.isNull())
+        field = -std::numeric_limits<double>::infinity();
+}
+
 } // namespace
 
 SoundStatFile::SoundStatFile()
@@ -38,6 +56,8 @@ SoundStatFile::SoundStatFile(const SoundStatFile& other)
     , mStats(other.mStats)
     , mFFTStats(other.mFFTStats)
     , mVersion(other.mVersion)
+    , mLoudness(other.mLoudness)
+    , mHasLoudness(other.mHasLoudness)
 {
     addReferences();
 }
@@ -55,6 +75,8 @@ SoundStatFile& SoundStatFile::operator=(const SoundStatFile& other)
     std::swap(mStats, copy.mStats);
     std::swap(mFFTStats, copy.mFFTStats);
     mVersion = other.mVersion;
+    mLoudness = other.mLoudness;
+    mHasLoudness = other.mHasLoudness;
     return *this;
 }
 
@@ -139,6 +161,18 @@ void SoundStatFile::setStepDetector(RMSStepDetector* detector, bool addRef)
     mStepDetector = detector;
 }
 
+void SoundStatFile::setLoudness(const Loudness& loudness)
+{
+    mLoudness = loudness;
+    mHasLoudness = true;
+}
+
+void SoundStatFile::setLoudness(const SoundAlgoLoudness& node)
+{
+    setLoudness(Loudness{node.getIntegratedLoudness(), node.getLoudnessRange(), node.getTruePeakDb(),
+                         node.getSamplePeak()});
+}
+
 void SoundStatFile::getStats(std::vector<double>& freqs, std::vector<SoundAlgoStats*>& stats)
 {
     freqs = mFreqs;
@@ -196,6 +230,14 @@ bool SoundStatFile::writeJSonFile(QString fileName)
         mFFTStats->writeToJSon(o);
         root.insert(QStringLiteral("FFTStats"), o);
     }
+    if (mHasLoudness) {
+        QJsonObject o;
+        o.insert(QStringLiteral("IntegratedLUFS"), levelValue(mLoudness.integratedLufs));
+        o.insert(QStringLiteral("RangeLU"), levelValue(mLoudness.rangeLu));
+        o.insert(QStringLiteral("TruePeakDBTP"), levelValue(mLoudness.truePeakDbtp));
+        o.insert(QStringLiteral("SamplePeak"), levelValue(mLoudness.samplePeak));
+        root.insert(QStringLiteral("Loudness"), o);
+    }
     return vexa_detail::saveJsonDocument(QJsonDocument(root), statFileName(fileName), true);
 }
 
@@ -237,6 +279,18 @@ bool SoundStatFile::readJSonFile(QString fileName)
     if (fft.isObject()) {
         QJsonObject o = fft.toObject();
         mFFTStats = SoundAlgoFFTStats::createFromJSon(o);
+    }
+    // Absent from files written before loudness was measured.
+    mLoudness = Loudness();
+    mHasLoudness = false;
+    const QJsonValue loudness = root.value(QStringLiteral("Loudness"));
+    if (loudness.isObject()) {
+        const QJsonObject o = loudness.toObject();
+        readLevel(o, "IntegratedLUFS", mLoudness.integratedLufs);
+        readLevel(o, "RangeLU", mLoudness.rangeLu);
+        readLevel(o, "TruePeakDBTP", mLoudness.truePeakDbtp);
+        readLevel(o, "SamplePeak", mLoudness.samplePeak);
+        mHasLoudness = true;
     }
     return true;
 }

@@ -1,7 +1,7 @@
 // The analysis of one recording, kept as a statistics file (".ssf", Qt
 // binary JSON): the split frequencies of a multiband analysis with either
 // one level statistics node per band or one FFT statistics node, optionally
-// the track segmentation, and a version. From it a caller gets the recording's spectrum as band levels
+// the track segmentation and the loudness results, and a version. From it a caller gets the recording's spectrum as band levels
 // relative to the loudest band.
 //
 // The stored nodes are reference counted: the file holds one reference on
@@ -12,16 +12,27 @@
 #define VEXA_SOUNDSTATFILE_H
 
 #include "RMSStepDetector.h"
+#include "SoundAlgoLoudness.h"
 #include "SoundAlgoFFTStats.h"
 #include "SoundAlgoStats.h"
 #include "vexa_export.h"
 
 #include <QString>
 
+#include <limits>
 #include <vector>
 
 class VEXA_EXPORT SoundStatFile {
 public:
+    // The loudness results of the recording (see SoundAlgoLoudness);
+    // -infinity for silence.
+    struct Loudness {
+        double integratedLufs = -std::numeric_limits<double>::infinity();
+        double rangeLu = 0.0;
+        double truePeakDbtp = -std::numeric_limits<double>::infinity();
+        double samplePeak = 0.0; // linear, 1.0 = full scale
+    };
+
     SoundStatFile();
     SoundStatFile(const SoundStatFile& other);
     SoundStatFile& operator=(const SoundStatFile& other);
@@ -40,6 +51,13 @@ public:
     void setStats(const std::vector<double>& freqs, SoundAlgoFFTStats* fftStats, bool addRef);
     // Replaces the track segmentation (null for none).
     void setStepDetector(RMSStepDetector* detector, bool addRef);
+    // Replaces the loudness results: given, or those of a node's last run.
+    void setLoudness(const Loudness& loudness);
+    void setLoudness(const SoundAlgoLoudness& node);
+    void clearLoudness() { mHasLoudness = false; }
+    // False for a file written without loudness results.
+    bool hasLoudnessResults() const { return mHasLoudness; }
+    Loudness getLoudness() const { return mLoudness; }
 
     // Copies of the band data; no reference is taken for the caller.
     void getStats(std::vector<double>& freqs, std::vector<SoundAlgoStats*>& stats);
@@ -74,6 +92,8 @@ private:
     std::vector<SoundAlgoStats*> mStats;
     SoundAlgoFFTStats* mFFTStats = nullptr;
     QString mVersion;
+    Loudness mLoudness;
+    bool mHasLoudness = false;
 };
 
 #endif

@@ -1,4 +1,5 @@
 set(VEXA_STATISTICS_CLASSES
+  SoundAlgoLoudness
   SoundAlgoStats
   SoundStatFile
   SoundStatReference
