@@ -117,6 +117,13 @@ protected:
                          std::vector<Region>::const_iterator last) const;
 
 private:
+    // The scan of one block (RMSStepDetector.cpp).
+    struct Block;
+    void scanBlock(Block& block);
+    void measureFrame(Block& block, int i);
+    bool closeAtStep(Block& block, int position, double wL, double wR);
+    void storeScan(const Block& block);
+
     // pushRegion for a caller that holds the write lock.
     int pushRegionUnlocked();
     struct SlopeStep {

@@ -3,6 +3,12 @@ set(VEXA_SEGMENTATION_CLASSES
   RMSStepDetector
   SoundTrackFinder)
 set(VEXA_SEGMENTATION_PRIVATE_SOURCES
+  RMSStepDetectorJson.cpp
+  RMSStepDetectorRegions.cpp
+  detail/RegionEdits.cpp
+  detail/RegionEdits.h
+  detail/StepScan.cpp
+  detail/StepScan.h
   detail/TrackAnalysis.cpp
   detail/TrackAnalysis.h
   detail/TrackLevels.cpp
