@@ -173,13 +173,14 @@ bool BiquadFilter::filterCascade(BiquadFilter* const* sections, unsigned int cou
     double b[3 * kMaxSections], a[3 * kMaxSections];
     for (unsigned int s = 0; s < count; ++s)
         normalise<3>(sections[s]->mB, sections[s]->mA, b + 3 * s, a + 3 * s);
-    // Groups of sections that keep their histories in registers, over
-    // chunks that stay in the cache from one group to the next.
+    // Groups of sections that keep their histories in registers, as even as
+    // possible, over chunks that stay in the cache from one group to the next.
     constexpr unsigned int kGroup = detail::kMaxCascade, kChunk = 2048;
+    const unsigned int groups = (count + kGroup - 1) / kGroup;
     for (unsigned int done = 0; done < n; done += kChunk) {
         const unsigned int m = std::min(kChunk, n - done);
-        for (unsigned int first = 0; first < count; first += kGroup) {
-            const unsigned int g = std::min(kGroup, count - first);
+        for (unsigned int first = 0, group = 0, g = 0; first < count; first += g, ++group) {
+            g = (count - first + groups - group - 1) / (groups - group);
             StereoFrame<double>* h[kGroup + 1];
             h[0] = &sections[first]->mInHistory[0];
             for (unsigned int s = 0; s < g; ++s)

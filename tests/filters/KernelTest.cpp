@@ -11,6 +11,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <memory>
 #include <valarray>
 
@@ -460,17 +461,22 @@ TEST(BiquadClipFilter, BuilderSetsGainWithoutRamp)
         ASSERT_EQ(a[i].left, b[i].left) << i;
 }
 
-// A cascade run a few sections at a time, frame by frame, equals the sections
-// run one after the other (to rounding): for one group, a group and one more,
-// two and a bit; in blocks of every size; with the last section's gain; and
-// with a section rebuilt (zero history) between two calls. The sums run in
-// another order, and the 40 Hz sections amplify rounding: 1e-11.
+// A cascade run frame by frame equals the sections run one after the other
+// (to rounding), for one to twelve sections (two groups from eleven on), over
+// cycles of block sizes that end blocks at every offset of the fused loop's
+// start and end (where the later sections run behind the first) and split the
+// 2048-frame chunks; in place and not; with the last section's gain; and with
+// a section rebuilt (zero history) between two calls. The sums run in another
+// order, and the 40 Hz sections amplify rounding: 1e-11.
 TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
 {
-    const Frames x = testsignals::noiseFrames(6000, 21, 0.3);
-    for (const unsigned int count : {1u, 5u, 6u, 11u}) {
-        for (const unsigned int block : {1u, 7u, 3000u}) {
-            SCOPED_TRACE(testing::Message() << count << " sections, blocks of " << block);
+    const Frames x = testsignals::noiseFrames(9000, 21, 0.3);
+    const std::vector<std::vector<unsigned int>> cycles = {
+        {1}, {2, 3}, {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {2047, 2048, 1, 2049, 3}};
+    for (unsigned int count = 1; count <= 12; ++count) {
+        for (size_t c = 0; c < cycles.size(); ++c) {
+            const bool inPlace = c % 2 == 1;
+            SCOPED_TRACE(testing::Message() << count << " sections, block cycle " << c);
             std::vector<std::shared_ptr<SoundTools::Filter>> fused, plain;
             for (unsigned int s = 0; s < count; ++s) {
                 SoundTools::BiquadEqBuilder band(SoundTools::BandEq, 40.0 * (s + 1) * (s + 1), 1.0, s % 2 ? -4.0 : 5.0);
@@ -484,8 +490,10 @@ TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
                 sections.push_back(static_cast<SoundTools::BiquadFilter*>(f.get()));
 
             Frames got(x.size()), want(x.size());
-            for (size_t pos = 0; pos < x.size(); pos += block) {
-                if (pos >= 4000 && pos < 4000 + block) {
+            bool rebuilt = false;
+            for (size_t pos = 0, b = 0, m = 0; pos < x.size(); pos += m, ++b) {
+                m = std::min<size_t>(cycles[c][b % cycles[c].size()], x.size() - pos);
+                if (pos >= 4000 && !rebuilt) {
                     // Section 0 rebuilt: it starts again from zero history.
                     SoundTools::BiquadEqBuilder band(SoundTools::BandEq, 90, 1.0, 3.0);
                     fused[0] = band.buildFilter(44100);
@@ -495,12 +503,16 @@ TEST(FilterKernel, FusedCascadeMatchesSectionBySection)
                         fused[0]->setGain(0.7);
                         plain[0]->setGain(0.7);
                     }
+                    rebuilt = true;
                 }
-                const unsigned int m = static_cast<unsigned int>(std::min<size_t>(block, x.size() - pos));
+                const unsigned int n = static_cast<unsigned int>(m);
                 Frames in(x.begin() + static_cast<long>(pos), x.begin() + static_cast<long>(pos + m));
-                ASSERT_TRUE(SoundTools::BiquadFilter::filterCascade(sections.data(), count, in.data(), got.data() + pos, m));
+                StereoFrame<double>* out = got.data() + pos;
+                if (inPlace)
+                    std::copy(in.begin(), in.end(), out);
+                ASSERT_TRUE(SoundTools::BiquadFilter::filterCascade(sections.data(), count, inPlace ? out : in.data(), out, n));
                 for (size_t s = 0; s < plain.size(); ++s)
-                    plain[s]->filter(s == 0 ? in.data() : want.data() + pos, want.data() + pos, m);
+                    plain[s]->filter(s == 0 ? in.data() : want.data() + pos, want.data() + pos, n);
             }
             EXPECT_LT(relativeError(want, got), 1e-11);
         }

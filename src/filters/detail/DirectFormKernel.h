@@ -141,10 +141,13 @@ __attribute__((always_inline)) inline void biquadCascadeLoop(const double* b, co
     }
 }
 
-// Most stages run in one pass: five keep their histories in the registers;
-// a longer cascade runs in groups of five over a block held in the cache
-// (ten stages: 110 M frames/s in two passes, 80 M in one).
-constexpr unsigned kMaxCascade = 5;
+// Stages per call of runBiquadCascade. With AVX2 and FMA the ten bands of an
+// equalizer run in one pass, two stages to a 256-bit vector (see
+// DirectFormKernel.cpp); otherwise the call runs groups of at most
+// kPlainCascade stages, whose histories stay in the registers, one after the
+// other over the block (ten stages: 110 M frames/s in two passes, 80 M in one).
+constexpr unsigned kMaxCascade = 10;
+constexpr unsigned kPlainCascade = 5;
 
 // Entry points of the library, compiled for the running processor: fused
 // multiply-add where it exists, plain SSE2 (or portable) arithmetic otherwise.
@@ -157,7 +160,8 @@ void runOrder6(const double* b, const double* a, StereoFrame<double>* xh, Stereo
                StereoFrame<double>* out, unsigned int n, double gain);
 
 // `stages` biquads (at most kMaxCascade) frame by frame; h holds stages + 1
-// pointers to two-frame histories, as for biquadCascadeLoop.
+// pointers to two-frame histories, as for biquadCascadeLoop. in and out may be
+// the same array.
 void runBiquadCascade(unsigned int stages, const double* b, const double* a, StereoFrame<double>* const* h,
                       const StereoFrame<double>* in, StereoFrame<double>* out, unsigned int n, double gain);
 // True when the fused multiply-add versions are in use.
