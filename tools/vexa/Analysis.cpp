@@ -12,10 +12,58 @@
 #include <climits>
 #include <memory>
 
+namespace {
+
+// The nodes of one analysis pass, and those read after it: the branches
+// share the input, a select node passes it on.
+struct AnalysisTree {
+    SoundRef<SoundAlgoComposite> top;
+    SoundRef<SoundAlgoStats> whole;
+    SoundRef<RMSStepDetector> detector;
+    SoundRef<SoundAlgoFFTStats> fftStats;
+    SoundAlgoStats::FrequencyBuilder bandBuilder;
+    std::vector<SoundRef<SoundAlgoStats>> bandStats;
+};
+
+void buildTree(const AnalysisSettings& settings, long long streamEnd, AnalysisTree& t)
+{
+    SoundRef<SoundAlgoComposite> branches(new SoundAlgoComposite(QStringLiteral("analysis")));
+    t.whole.reset(new SoundAlgoStats(SoundAlgoStats::STATS_ONLY));
+    branches->pushAlgo(SoundRef<SoundAlgoStats>(t.whole).take());
+    if (settings.segmentation) {
+        branches->addNewBranch();
+        t.detector.reset(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput));
+        branches->pushAlgo(SoundRef<RMSStepDetector>(t.detector).take());
+    }
+    if (settings.fftSize > 0) {
+        branches->addNewBranch();
+        t.fftStats.reset(new SoundAlgoFFTStats());
+        t.fftStats->setStreamEnd(streamEnd);
+        // Whole frames of N samples under a Hann window: without it a tone
+        // leaks into every band (-26 dB an octave away, -40 dB at 10 kHz
+        // for 300 Hz); with it, below -90 dB two bands away.
+        branches->pushAlgo(new SoundAlgoFFTDirectCompute(settings.fftSize, false, true));
+        branches->pushAlgo(SoundRef<SoundAlgoFFTStats>(t.fftStats).take());
+        branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
+    } else if (!settings.splits.empty()) {
+        branches->addNewBranch();
+        auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
+        tree->buildMultibandTree(settings.splits, t.bandBuilder, true);
+        branches->pushAlgo(tree);
+        for (SoundAlgoStats* s : t.bandBuilder.getStatsVector())
+            t.bandStats.push_back(SoundRef<SoundAlgoStats>::shared(s));
+    }
+    t.top.reset(new SoundAlgoComposite(QStringLiteral("analyze")));
+    const int branchCount = static_cast<int>(branches->getBranchNumber());
+    t.top->pushAlgo(branches.take());
+    t.top->pushAlgo(new SoundAlgoSelectChannel(0, branchCount));
+}
+
+} // namespace
+
 int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analysis& result, QString& error)
 {
     const std::vector<double>& splits = settings.splits;
-    const unsigned int fftSize = settings.fftSize;
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
         return ExitFailed;
@@ -24,72 +72,29 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
         error = QStringLiteral("%1 Hz is beyond the Nyquist frequency of %2 (%3 Hz)").arg(splits.back()).arg(fileName).arg(rate / 2.0);
         return ExitUsage;
     }
-
-    // One pass: the branches share the input, a select node passes it on.
-    auto* branches = new SoundAlgoComposite(QStringLiteral("analysis"));
-    auto* whole = new SoundAlgoStats(SoundAlgoStats::STATS_ONLY);
-    branches->pushAlgo(whole);
-    whole->addRef(); // read after the run
-    RMSStepDetector* detector = nullptr;
-    if (settings.segmentation) {
-        branches->addNewBranch();
-        detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput);
-        branches->pushAlgo(detector);
-        detector->addRef();
-    }
-    SoundAlgoStats::FrequencyBuilder bandBuilder;
-    SoundAlgoFFTStats* fftStats = nullptr;
-    if (fftSize > 0) {
-        branches->addNewBranch();
-        fftStats = new SoundAlgoFFTStats();
-        fftStats->setStreamEnd(static_cast<long long>(reader->getOffset()) + reader->getFrameNB());
-        // Whole frames of N samples under a Hann window: without it a tone
-        // leaks into every band (-26 dB an octave away, -40 dB at 10 kHz
-        // for 300 Hz); with it, below -90 dB two bands away.
-        branches->pushAlgo(new SoundAlgoFFTDirectCompute(fftSize, false, true));
-        branches->pushAlgo(fftStats);
-        branches->pushAlgo(new SoundAlgoFFTInverseCompute(true));
-        fftStats->addRef();
-    } else if (!splits.empty()) {
-        branches->addNewBranch();
-        auto* tree = new SoundAlgoComposite(QStringLiteral("bands"));
-        tree->buildMultibandTree(splits, bandBuilder, true);
-        branches->pushAlgo(tree);
-        for (SoundAlgoStats* s : bandBuilder.getStatsVector())
-            s->addRef();
-    }
-    auto* top = new SoundAlgoComposite(QStringLiteral("analyze"));
-    top->pushAlgo(branches);
-    top->pushAlgo(new SoundAlgoSelectChannel(0, static_cast<int>(branches->getBranchNumber())));
-
+    AnalysisTree tree;
+    buildTree(settings, static_cast<long long>(reader->getOffset()) + reader->getFrameNB(), tree);
     SoundTools::Status status;
     {
         Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), rate, settings.progress);
-        bar.follow(top);
-        status = top->processAll(*reader, nullptr);
+        bar.follow(tree.top.get());
+        status = tree.top->processAll(*reader, nullptr);
     }
-    top->release();
-    if (status == SoundTools::StatusOk) {
-        result.sampleRate = rate;
-        whole->getGlobalStats(result.rms, result.fullRmsDb, result.peak);
-        // The file takes references of its own on what it keeps.
-        if (fftStats)
-            result.file.setStats(splits, fftStats, true);
-        else if (!splits.empty())
-            result.file.setStats(splits, bandBuilder.getStatsVector(), true);
-        if (detector)
-            result.file.setStepDetector(detector, true);
-    } else {
+    tree.top.reset();
+    if (status != SoundTools::StatusOk) {
         error = QStringLiteral("analysis of %1 failed: %2").arg(fileName, libraryError());
+        return ExitFailed;
     }
-    whole->release();
-    if (detector)
-        detector->release();
-    if (fftStats)
-        fftStats->release();
-    for (SoundAlgoStats* s : bandBuilder.getStatsVector())
-        s->release();
-    return status == SoundTools::StatusOk ? ExitOk : ExitFailed;
+    result.sampleRate = rate;
+    tree.whole->getGlobalStats(result.rms, result.fullRmsDb, result.peak);
+    // The file takes references of its own on what it keeps.
+    if (tree.fftStats)
+        result.file.setStats(splits, tree.fftStats.get(), true);
+    else if (!splits.empty())
+        result.file.setStats(splits, tree.bandBuilder.getStatsVector(), true);
+    if (tree.detector)
+        result.file.setStepDetector(tree.detector.get(), true);
+    return ExitOk;
 }
 
 bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const QString& out, const SoundIDTag& tags,
@@ -137,11 +142,10 @@ bool renderFile(SoundReader& reader, SoundAlgo* node, const QString& in, const Q
     return output.commit(error);
 }
 
-std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs)
+std::vector<OptionSpec> outputOptions()
 {
-    specs.insert(specs.end() - 1, {"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"});
-    specs.insert(specs.end() - 1, {"bitrate", "KBITS", "MP3 bit rate (default 192)"});
-    return specs;
+    return {{"format", "pcm16|pcm24|float", "sample format of WAV/FLAC/Ogg output (default pcm16)"},
+            {"bitrate", "KBITS", "MP3 bit rate (default 192)"}};
 }
 
 bool checkOutputName(const QString& name, QString& error)

@@ -41,7 +41,7 @@ struct OutputSettings {
 struct OptionSpec;
 struct ParsedArgs;
 // Options of the output file: --format and --bitrate.
-std::vector<OptionSpec> withOutputOptions(std::vector<OptionSpec> specs);
+std::vector<OptionSpec> outputOptions();
 // Whether vexa writes files of this name's extension; false with `error`
 // set (naming the formats) when it does not.
 bool checkOutputName(const QString& name, QString& error);

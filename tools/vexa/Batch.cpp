@@ -16,12 +16,11 @@
 #include <cstdio>
 #include <memory>
 
-std::vector<OptionSpec> withBatchOptions(std::vector<OptionSpec> specs, bool outputDir)
+OptionList batchOptions(bool outputDir)
 {
-    // Before --help, which stays last.
-    specs.insert(specs.end() - 1, {"jobs", "N", "with several input files: files processed at once (default: one per core)"});
+    OptionList specs = {{"jobs", "N", "with several input files: files processed at once (default: one per core)"}};
     if (outputDir)
-        specs.insert(specs.end() - 1, {"output-dir", "DIR", "with several input files: where the outputs go, under the inputs' names"});
+        specs.push_back({"output-dir", "DIR", "with several input files: where the outputs go, under the inputs' names"});
     return specs;
 }
 
@@ -65,6 +64,30 @@ QString lastLine(const QByteArray& err)
     return lines.isEmpty() ? QStringLiteral("no message") : lines.last().trimmed();
 }
 
+// One file's line as its run finished; false when it failed.
+bool reportFile(QProcess& p, const QString& input, double seconds, int code, QProcess::ExitStatus status, bool started,
+                bool json)
+{
+    const bool ok = started && status == QProcess::NormalExit && code == 0;
+    const int exitCode = started && status == QProcess::NormalExit ? code : -1;
+    const QByteArray out = p.readAllStandardOutput();
+    const QByteArray err = started ? p.readAllStandardError() : QByteArray("could not start vexa");
+    if (json) {
+        QJsonObject o{{"file", input}, {"status", exitCode}, {"seconds", seconds}};
+        const QJsonDocument result = QJsonDocument::fromJson(out);
+        if (!result.isNull())
+            o.insert(QStringLiteral("result"), result.isArray() ? QJsonValue(result.array()) : QJsonValue(result.object()));
+        if (!ok)
+            o.insert(QStringLiteral("error"), lastLine(err));
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else if (ok) {
+        std::printf("ok %s (%.1f s)\n", qUtf8Printable(input), seconds);
+    } else {
+        std::printf("failed %s: %s\n", qUtf8Printable(input), qUtf8Printable(lastLine(err)));
+    }
+    return ok;
+}
+
 } // namespace
 
 int runBatch(const QStringList& inputs, const std::function<QStringList(const QString&)>& argsFor, int jobs,
@@ -94,25 +117,8 @@ int runBatch(const QStringList& inputs, const std::function<QStringList(const QS
             const auto finished = [&, p, timer, input](int code, QProcess::ExitStatus status, bool started) {
                 const double seconds = timer->elapsed() / 1000.0;
                 delete timer;
-                const bool ok = started && status == QProcess::NormalExit && code == 0;
-                const int exitCode = started && status == QProcess::NormalExit ? code : -1;
-                const QByteArray out = p->readAllStandardOutput();
-                const QByteArray err = started ? p->readAllStandardError() : QByteArray("could not start vexa");
-                if (!ok)
+                if (!reportFile(*p, input, seconds, code, status, started, json))
                     ++failed;
-                if (json) {
-                    QJsonObject o{{"file", input}, {"status", exitCode}, {"seconds", seconds}};
-                    const QJsonDocument result = QJsonDocument::fromJson(out);
-                    if (!result.isNull())
-                        o.insert(QStringLiteral("result"), result.isArray() ? QJsonValue(result.array()) : QJsonValue(result.object()));
-                    if (!ok)
-                        o.insert(QStringLiteral("error"), lastLine(err));
-                    std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
-                } else if (ok) {
-                    std::printf("ok %s (%.1f s)\n", qUtf8Printable(input), seconds);
-                } else {
-                    std::printf("failed %s: %s\n", qUtf8Printable(input), qUtf8Printable(lastLine(err)));
-                }
                 std::fflush(stdout);
                 p->deleteLater();
                 --running;

@@ -13,7 +13,7 @@
 
 // The options `--jobs N` and `--output-dir DIR` of the commands that take
 // several files.
-std::vector<OptionSpec> withBatchOptions(std::vector<OptionSpec> specs, bool outputDir);
+OptionList batchOptions(bool outputDir);
 
 // The options of `args` as arguments again ("--name" and its value), but
 // those named in `skip`.

@@ -1,7 +1,17 @@
 #include "CommandLine.h"
 
+#include <QCommandLineParser>
+
 #include <cmath>
-#include <cstdio>
+#include <map>
+
+OptionList joinOptions(std::initializer_list<OptionList> lists)
+{
+    OptionList all;
+    for (const OptionList& l : lists)
+        all.insert(all.end(), l.begin(), l.end());
+    return all;
+}
 
 bool ParsedArgs::has(const QString& name) const
 {
@@ -22,70 +32,89 @@ QString ParsedArgs::value(const QString& name, const QString& fallback) const
     return v;
 }
 
-bool parseArgs(int argc, char** argv, int first, const std::vector<OptionSpec>& specs, ParsedArgs& out, QString& error)
+namespace {
+
+// QCommandLineParser takes a word with one leading dash for short options;
+// vexa has none and reads such words as file names. They reach the parser
+// behind this mark (as does a word that starts with it), which no option
+// starts with, and lose it again as positional arguments.
+const QChar kPositionalMark(0x1);
+
+const OptionSpec* findSpec(const OptionList& specs, const QString& name)
+{
+    for (const OptionSpec& s : specs) {
+        if (name == QLatin1String(s.name))
+            return &s;
+    }
+    return nullptr;
+}
+
+// The arguments as the parser is to see them, with the marks; false with
+// `error` set at the first argument that is not a known option with what
+// it needs, which the parser would refuse too.
+bool markPositionals(const QStringList& args, const OptionList& specs, QStringList& marked, QString& error)
 {
     bool optionsEnded = false;
-    for (int i = first; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (optionsEnded || !arg.startsWith(QLatin1String("--")) || arg == QLatin1String("--")) {
-            if (arg == QLatin1String("--") && !optionsEnded) {
-                optionsEnded = true;
-                continue;
-            }
-            out.positional << arg;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+            const bool mark = !optionsEnded && (arg.startsWith(QLatin1Char('-')) || arg.startsWith(kPositionalMark));
+            marked << (mark ? kPositionalMark + arg : arg);
             continue;
         }
-        QString name = arg.mid(2);
-        QString value;
-        bool inlineValue = false;
-        const int eq = name.indexOf('=');
-        if (eq >= 0) {
-            value = name.mid(eq + 1);
-            name = name.left(eq);
-            inlineValue = true;
+        marked << arg;
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs) {
-            if (name == QLatin1String(s.name))
-                spec = &s;
-        }
+        const QString name = arg.mid(2).section(QLatin1Char('='), 0, 0);
+        const bool inlineValue = arg.indexOf(QLatin1Char('=')) >= 0;
+        const OptionSpec* spec = findSpec(specs, name);
         if (!spec) {
             error = QStringLiteral("unknown option --%1").arg(name);
             return false;
         }
-        if (spec->value) {
-            if (!inlineValue) {
-                if (i + 1 >= argc) {
-                    error = QStringLiteral("option --%1 needs a value (%2)").arg(name, QLatin1String(spec->value));
-                    return false;
-                }
-                value = QString::fromLocal8Bit(argv[++i]);
+        if (spec->value && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("option --%1 needs a value (%2)").arg(name, QLatin1String(spec->value));
+                return false;
             }
-        } else if (inlineValue) {
+            marked << args[++i]; // a value, whatever it starts with
+        } else if (!spec->value && inlineValue) {
             error = QStringLiteral("option --%1 takes no value").arg(name);
             return false;
         }
-        out.options.emplace_back(name, value);
     }
     return true;
 }
 
-QString helpText(const QString& usage, const QString& description, const std::vector<OptionSpec>& specs,
-                 const QString& examples)
+} // namespace
+
+bool parseArgs(const QStringList& args, const OptionList& specs, ParsedArgs& out, QString& error)
 {
-    QString text = QStringLiteral("usage: %1\n\n%2\n").arg(usage, description);
-    if (!specs.empty()) {
-        text += QStringLiteral("\noptions:\n");
-        for (const auto& s : specs) {
-            QString left = QStringLiteral("  --%1").arg(QLatin1String(s.name));
-            if (s.value)
-                left += QStringLiteral(" %1").arg(QLatin1String(s.value));
-            text += left.leftJustified(30) + QLatin1String(" ") + QLatin1String(s.help) + QLatin1Char('\n');
-        }
+    QStringList marked{QStringLiteral("vexa")};
+    if (!markPositionals(args, specs, marked, error))
+        return false;
+    QCommandLineParser parser;
+    for (const OptionSpec& s : specs) {
+        parser.addOption(QCommandLineOption(QLatin1String(s.name), QLatin1String(s.help),
+                                            s.value ? QLatin1String(s.value) : QString()));
     }
-    if (!examples.isEmpty())
-        text += QStringLiteral("\nexamples:\n") + examples;
-    return text;
+    if (!parser.parse(marked)) {
+        error = parser.errorText();
+        return false;
+    }
+    for (const QString& p : parser.positionalArguments())
+        out.positional << (p.startsWith(kPositionalMark) ? p.mid(1) : p);
+    // optionNames() lists the options in the order given, once per use;
+    // values() each option's values in that order.
+    std::map<QString, int> used;
+    for (const QString& name : parser.optionNames()) {
+        const QStringList values = parser.values(name);
+        const int n = used[name]++;
+        out.options.emplace_back(name, n < values.size() ? values[n] : QString());
+    }
+    return true;
 }
 
 bool toNumber(const QString& text, double& value)
@@ -112,32 +141,8 @@ bool toNumbers(const QString& text, std::vector<double>& values, int minCount, i
 
 const char* const kTagNames[6] = {"title", "artist", "album", "year", "comment", "genre"};
 
-std::vector<OptionSpec> withTagOptions(std::vector<OptionSpec> specs)
+OptionList tagOptions()
 {
-    static const char* const helps[6] = {"title tag", "artist tag", "album tag", "year tag", "comment tag", "genre tag"};
-    // Before --help, which closes every list.
-    auto at = specs.end();
-    if (!specs.empty() && QLatin1String(specs.back().name) == QLatin1String("help"))
-        --at;
-    std::vector<OptionSpec> tags;
-    for (int i = 0; i < 6; ++i)
-        tags.push_back({kTagNames[i], "TEXT", helps[i]});
-    specs.insert(at, tags.begin(), tags.end());
-    return specs;
-}
-
-int startCommand(int argc, char** argv, const char* command, const std::vector<OptionSpec>& specs, const char* usage,
-                 const char* description, const char* examples, ParsedArgs& args)
-{
-    QString error;
-    if (!parseArgs(argc, argv, 2, specs, args, error)) {
-        std::fprintf(stderr, "vexa: error: %s (see vexa %s --help)\n", qUtf8Printable(error), command);
-        return 2;
-    }
-    if (args.has(QStringLiteral("help"))) {
-        std::printf("%s", qUtf8Printable(helpText(QLatin1String(usage), QLatin1String(description), specs,
-                                                  QLatin1String(examples))));
-        return 0;
-    }
-    return -1;
+    return {{"title", "TEXT", "title tag"},     {"artist", "TEXT", "artist tag"},   {"album", "TEXT", "album tag"},
+            {"year", "TEXT", "year tag"},       {"comment", "TEXT", "comment tag"}, {"genre", "TEXT", "genre tag"}};
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <unistd.h>
 
@@ -165,4 +166,24 @@ bool AtomicOutput::commit(QString& error)
     }
     mCommitted = true;
     return true;
+}
+
+QByteArray strf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    QByteArray text(std::max(0, size), '\0');
+    if (size > 0)
+        std::vsnprintf(text.data(), static_cast<size_t>(size) + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+void printOut(const QByteArray& text)
+{
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
 }

@@ -76,4 +76,10 @@ private:
 // Whether standard error is a terminal.
 bool stderrIsTerminal();
 
+// printf into bytes, for the renderers of results: the numbers come out as
+// printf writes them.
+QByteArray strf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes text to standard output as it is.
+void printOut(const QByteArray& text);
+
 #endif

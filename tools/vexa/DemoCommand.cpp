@@ -1,7 +1,6 @@
 // vexa demo [DIR]: the main job on a recording the tool makes itself. It
 // synthesises a record side, finds its tracks and writes one tagged FLAC
 // file per track, then prints what it found against what it made.
-#include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Synth.h"
@@ -18,26 +17,37 @@
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {
-    {"duration", "SECONDS", "length of the demonstration side (default 900)"},
-    {"quiet", nullptr, "no progress bar"},
-    {"help", nullptr, "show this help"},
-};
-
-} // namespace
-
-int runDemo(int argc, char** argv)
+// The synthesised tracks beside those found, and the files written.
+QByteArray demoReport(const std::vector<SynthTrack>& made, const std::vector<Track>& found, unsigned int sampleRate,
+                      int files, const QStringList& written)
 {
-    ParsedArgs args;
-    const int early = startCommand(argc, argv, "demo", kOptions,
-        "vexa demo [DIR] [--duration SECONDS]",
-        "Synthesises a demonstration record side (six tracks of different loudness separated by low-level\n"
-        "noise, one ending in a fade-out) into DIR (default demo-out/), splits it into one tagged FLAC file\n"
-        "per track and prints what it found against what it synthesised.",
-        "  vexa demo\n  vexa demo /tmp/demo --duration 240\n",
-        args);
-    if (early >= 0)
-        return early;
+    QByteArray text = "\n  synthesised                        found\n";
+    for (size_t i = 0; i < std::max(made.size(), found.size()); ++i) {
+        QString left = QStringLiteral("-");
+        QString right = QStringLiteral("-");
+        if (i < made.size()) {
+            left = QStringLiteral("%1 +%2  %3 dB%4")
+                       .arg(formatSeconds(made[i].start))
+                       .arg(made[i].duration, 5, 'f', 1)
+                       .arg(made[i].levelDb, 5, 'f', 1)
+                       .arg(made[i].fadeOut > 0 ? QStringLiteral(" fade") : QString());
+        }
+        if (i < found.size()) {
+            right = QStringLiteral("%1 +%2  %3 dB")
+                        .arg(formatSeconds(static_cast<double>(found[i].begin) / sampleRate))
+                        .arg(static_cast<double>(found[i].frames) / sampleRate, 5, 'f', 1)
+                        .arg(found[i].levelDb, 5, 'f', 1);
+        }
+        text += strf("  %-34s %s\n", qUtf8Printable(left), qUtf8Printable(right));
+    }
+    text += strf("\n%d of %zu tracks written:\n", files, made.size());
+    for (const QString& f : written)
+        text += strf("  %s\n", qUtf8Printable(f));
+    return text;
+}
+
+int runDemo(const ParsedArgs& args)
+{
     QString error;
     if (args.positional.size() > 1)
         return fail(QStringLiteral("demo takes at most one folder (see vexa demo --help)"), ExitUsage);
@@ -61,42 +71,41 @@ int runDemo(int argc, char** argv)
 
     SplitSettings settings;
     unsigned int sampleRate = rate;
-    RMSStepDetector* detector = detectTracks(side, settings, progress, error, sampleRate);
+    const SoundRef<RMSStepDetector> detector = detectTracks(side, settings, progress, error, sampleRate);
     if (!detector)
         return fail(error);
-    std::unique_ptr<RMSStepDetector, void (*)(RMSStepDetector*)> owner(detector, [](RMSStepDetector* d) { d->release(); });
     const std::vector<Track> found = tracksOf(*detector, sampleRate, 0.0);
 
     SoundIDTag tags;
     tags.artist = "vexa";
     tags.album = "vexa demonstration side";
     QStringList written;
-    const int files = writeTracks(side, dir.filePath(QStringLiteral("track.flac")), detector, 192,
+    const int files = writeTracks(side, dir.filePath(QStringLiteral("track.flac")), detector.get(), 192,
                                   SoundTools::PCM16, progress, &tags, written, error);
     if (files < 0)
         return fail(error);
 
-    std::printf("\n  synthesised                        found\n");
-    for (size_t i = 0; i < std::max(made.size(), found.size()); ++i) {
-        QString left = QStringLiteral("-");
-        QString right = QStringLiteral("-");
-        if (i < made.size()) {
-            left = QStringLiteral("%1 +%2  %3 dB%4")
-                       .arg(formatSeconds(made[i].start))
-                       .arg(made[i].duration, 5, 'f', 1)
-                       .arg(made[i].levelDb, 5, 'f', 1)
-                       .arg(made[i].fadeOut > 0 ? QStringLiteral(" fade") : QString());
-        }
-        if (i < found.size()) {
-            right = QStringLiteral("%1 +%2  %3 dB")
-                        .arg(formatSeconds(static_cast<double>(found[i].begin) / sampleRate))
-                        .arg(static_cast<double>(found[i].frames) / sampleRate, 5, 'f', 1)
-                        .arg(found[i].levelDb, 5, 'f', 1);
-        }
-        std::printf("  %-34s %s\n", qUtf8Printable(left), qUtf8Printable(right));
-    }
-    std::printf("\n%d of %zu tracks written:\n", files, made.size());
-    for (const QString& f : written)
-        std::printf("  %s\n", qUtf8Printable(f));
+    printOut(demoReport(made, found, sampleRate, files, written));
     return files == static_cast<int>(made.size()) ? ExitOk : ExitFailed;
+}
+
+} // namespace
+
+const Command& demoCommand()
+{
+    static const Command command{
+        "demo", "demo [DIR]", "synthesise a record side, split it and show the result",
+        "vexa demo [DIR] [--duration SECONDS]",
+        "Synthesises a demonstration record side (six tracks of different loudness separated by low-level\n"
+        "noise, one ending in a fade-out) into DIR (default demo-out/), splits it into one tagged FLAC file\n"
+        "per track and prints what it found against what it synthesised.",
+        {
+            {"duration", "SECONDS", "length of the demonstration side (default 900)"},
+            {"quiet", nullptr, "no progress bar"},
+        },
+        "show this help",
+        "  vexa demo\n  vexa demo /tmp/demo --duration 240\n",
+        runDemo,
+    };
+    return command;
 }

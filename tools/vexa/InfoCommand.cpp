@@ -1,5 +1,4 @@
 // vexa info FILE...: what a file holds, as the library reads it.
-#include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
 
@@ -14,11 +13,6 @@
 #include <memory>
 
 namespace {
-
-const std::vector<OptionSpec> kOptions = {
-    {"json", nullptr, "print the results as JSON on standard output"},
-    {"help", nullptr, "show this help"},
-};
 
 const char* formatName(SoundTools::SoundFormat f)
 {
@@ -86,24 +80,91 @@ long long readableFrames(SoundReader& reader, const QString& name)
     return std::max(0, counter->getEndOffset());
 }
 
-} // namespace
+// What info shows of one file: the fields of its JSON object, and for the
+// text its name, channels and the note on a cut file.
+struct FileInfo {
+    QJsonObject fields;
+    unsigned int channels = 2;
+    QString cut;
+};
 
-int runInfo(int argc, char** argv)
+// The file's own channels and encoding; PCM and float files have a sample
+// format, lossy ones a codec.
+void describeEncoding(SoundReader& reader, const QString& name, FileInfo& info)
 {
-    ParsedArgs args;
-    const int early = startCommand(argc, argv, "info", kOptions,
-        "vexa info FILE... [--json]",
-        "Shows the format, codec, sample rate, channels, length, frame count, sample format (PCM and float\n"
-        "files) and tags of audio files\n"
-        "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
-        "  vexa info side_a.flac\n  vexa info --json *.mp3\n",
-        args);
-    if (early >= 0)
-        return early;
-    QString error;
+    QString kind = QStringLiteral("mp3");
+    QString codec;
+    bool pcm = false;
+    int bitrate = 0;
+    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader)) {
+        info.channels = sndfile->getChannelNum();
+        kind = QFileInfo(name).suffix().toLower();
+        codec = sndfile->getCodecName();
+        pcm = codec.contains(QLatin1String("PCM")) || codec.contains(QLatin1String("float"));
+    } else if (auto* mp3 = dynamic_cast<SoundReaderMp3*>(&reader)) {
+        info.channels = mp3->getChannelNum();
+        bitrate = static_cast<int>(mp3->getBitrate());
+        codec = bitrate > 0 ? QStringLiteral("MP3, %1 kbit/s").arg(bitrate) : QStringLiteral("MP3, variable bit rate");
+    }
+    info.fields.insert("format", kind);
+    info.fields.insert("channels", static_cast<int>(info.channels));
+    info.fields.insert("codec", codec);
+    if (pcm)
+        info.fields.insert("sample_format", QLatin1String(formatName(reader.getInputFormat())));
+    if (bitrate > 0)
+        info.fields.insert("bitrate_kbps", bitrate);
+}
+
+FileInfo describe(SoundReader& reader, const QString& name)
+{
+    FileInfo info;
+    QJsonObject& o = info.fields;
+    o.insert("file", name);
+    o.insert("sample_rate", static_cast<int>(reader.getSampleRate()));
+    describeEncoding(reader, name, info);
+    SoundIDTag tags;
+    reader.getTags(tags);
+    o.insert("tags", tagsObject(tags));
+    // A cut or damaged file: its readable length, and what the header says.
+    const long long readable = readableFrames(reader, name);
+    const double rate = std::max(1u, reader.getSampleRate());
+    const long long frames = readable >= 0 ? readable : reader.getFrameNB();
+    if (readable >= 0) {
+        info.cut = reader.getFrameNB() == 0xffffffffu
+            ? QStringLiteral(" (a cut or damaged file: its header gives no length)")
+            : QStringLiteral(" (a cut or damaged file: its header gives %1)")
+                  .arg(QString::fromStdString(reader.getLengthString()));
+        o.insert("header_frames", static_cast<double>(reader.getFrameNB()));
+        o.insert("damaged", true);
+    }
+    o.insert("length", QString::fromStdString(SoundReader::formatLength(static_cast<double>(frames) / rate)));
+    o.insert("seconds", static_cast<double>(frames) / rate);
+    o.insert("frames", static_cast<double>(frames));
+    return info;
+}
+
+QByteArray infoText(const FileInfo& info)
+{
+    const QJsonObject& o = info.fields;
+    QByteArray text = strf("%s\n", qUtf8Printable(o.value("file").toString()));
+    text += strf("  format         %s\n", qUtf8Printable(o.value("format").toString()));
+    text += strf("  sample rate    %d Hz\n", o.value("sample_rate").toInt());
+    text += strf("  channels       %u%s\n", info.channels, info.channels == 2 ? "" : " (read as stereo)");
+    text += strf("  length         %s%s\n", qUtf8Printable(o.value("length").toString()), qUtf8Printable(info.cut));
+    text += strf("  frames         %lld\n", static_cast<long long>(o.value("frames").toDouble()));
+    text += strf("  codec          %s\n", qUtf8Printable(o.value("codec").toString()));
+    if (o.contains("sample_format"))
+        text += strf("  sample format  %s\n", qUtf8Printable(o.value("sample_format").toString()));
+    const QJsonObject t = o.value("tags").toObject();
+    for (auto it = t.begin(); it != t.end(); ++it)
+        text += strf("  %-14s %s\n", qUtf8Printable(it.key()), qUtf8Printable(it.value().toString()));
+    return text;
+}
+
+int runInfo(const ParsedArgs& args)
+{
     if (args.positional.isEmpty())
         return fail(QStringLiteral("info needs at least one file (see vexa info --help)"), ExitUsage);
-
     const bool json = args.has("json");
     QJsonArray results;
     int status = ExitOk;
@@ -117,71 +178,31 @@ int runInfo(int argc, char** argv)
             status = fail(libraryError());
             continue;
         }
-        // The file's own channels and encoding; PCM and float files have a
-        // sample format, lossy ones a codec.
-        unsigned int channels = 2;
-        QString kind = QStringLiteral("mp3");
-        QString codec;
-        bool pcm = false;
-        int bitrate = 0;
-        if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(reader.get())) {
-            channels = sndfile->getChannelNum();
-            kind = QFileInfo(name).suffix().toLower();
-            codec = sndfile->getCodecName();
-            pcm = codec.contains(QLatin1String("PCM")) || codec.contains(QLatin1String("float"));
-        } else if (auto* mp3 = dynamic_cast<SoundReaderMp3*>(reader.get())) {
-            channels = mp3->getChannelNum();
-            bitrate = static_cast<int>(mp3->getBitrate());
-            codec = bitrate > 0 ? QStringLiteral("MP3, %1 kbit/s").arg(bitrate) : QStringLiteral("MP3, variable bit rate");
-        }
-        SoundIDTag tags;
-        reader->getTags(tags);
-        QJsonObject o;
-        o.insert("file", name);
-        o.insert("format", kind);
-        o.insert("sample_rate", static_cast<int>(reader->getSampleRate()));
-        o.insert("channels", static_cast<int>(channels));
-        // A cut or damaged file: its readable length, and what the header says.
-        const long long readable = readableFrames(*reader, name);
-        const double rate = std::max(1u, reader->getSampleRate());
-        const long long frames = readable >= 0 ? readable : reader->getFrameNB();
-        const std::string length = SoundReader::formatLength(static_cast<double>(frames) / rate);
-        QString cut;
-        if (readable >= 0) {
-            cut = reader->getFrameNB() == 0xffffffffu
-                ? QStringLiteral(" (a cut or damaged file: its header gives no length)")
-                : QStringLiteral(" (a cut or damaged file: its header gives %1)")
-                      .arg(QString::fromStdString(reader->getLengthString()));
-            o.insert("header_frames", static_cast<double>(reader->getFrameNB()));
-            o.insert("damaged", true);
-        }
-        o.insert("length", QString::fromStdString(length));
-        o.insert("seconds", static_cast<double>(frames) / rate);
-        o.insert("frames", static_cast<double>(frames));
-        o.insert("codec", codec);
-        if (pcm)
-            o.insert("sample_format", QLatin1String(formatName(reader->getInputFormat())));
-        if (bitrate > 0)
-            o.insert("bitrate_kbps", bitrate);
-        o.insert("tags", tagsObject(tags));
-        if (json) {
-            results.append(o);
-            continue;
-        }
-        std::printf("%s\n", qUtf8Printable(name));
-        std::printf("  format         %s\n", qUtf8Printable(kind));
-        std::printf("  sample rate    %u Hz\n", reader->getSampleRate());
-        std::printf("  channels       %u%s\n", channels, channels == 2 ? "" : " (read as stereo)");
-        std::printf("  length         %s%s\n", length.c_str(), qUtf8Printable(cut));
-        std::printf("  frames         %lld\n", frames);
-        std::printf("  codec          %s\n", qUtf8Printable(codec));
-        if (pcm)
-            std::printf("  sample format  %s\n", formatName(reader->getInputFormat()));
-        const QJsonObject t = tagsObject(tags);
-        for (auto it = t.begin(); it != t.end(); ++it)
-            std::printf("  %-14s %s\n", qUtf8Printable(it.key()), qUtf8Printable(it.value().toString()));
+        const FileInfo info = describe(*reader, name);
+        if (json)
+            results.append(info.fields);
+        else
+            printOut(infoText(info));
     }
     if (json)
-        std::printf("%s", QJsonDocument(results).toJson().constData());
+        printOut(QJsonDocument(results).toJson());
     return status;
+}
+
+} // namespace
+
+const Command& infoCommand()
+{
+    static const Command command{
+        "info", "info FILE...", "format, length and tags of audio files", "vexa info FILE... [--json]",
+        "Shows the format, codec, sample rate, channels, length, frame count, sample format (PCM and float\n"
+        "files) and tags of audio files\n"
+        "(WAV, FLAC, Ogg Vorbis, MP3 and the other formats libsndfile reads).",
+        {{"json", nullptr, "print the results as JSON on standard output"}},
+        "show this help",
+        "  vexa info side_a.flac\n  vexa info --json *.mp3\n",
+        runInfo,
+        false,
+    };
+    return command;
 }

@@ -1,8 +1,9 @@
 // vexa match IN: compares the band levels of a recording with a reference
 // spectrum from a catalog, prints the correction per band and, with --apply,
 // writes the recording through the correction equalizer.
+#include "MatchCommand.h"
+
 #include "Analysis.h"
-#include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Plot.h"
@@ -17,8 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -26,24 +25,71 @@ namespace {
 const char* const kDefaultCatalog = ":/vexa/references.json";
 const unsigned int kFftSize = 8192;
 
-const std::vector<OptionSpec> kOptions = withOutputOptions({
-    {"catalog", "FILE", "reference catalog: JSON text when named .json, else Qt binary JSON (default: the built-in one)"},
-    {"reference", "NAME", "compare with this reference instead of the nearest"},
-    {"list", nullptr, "list the catalog's references and their band levels"},
-    {"max-correction", "DB", "largest correction of a band before levelling (default 6)"},
-    {"apply", "OUT", "write IN through the correction equalizer to OUT (tags copied)"},
-    {"no-makeup", nullptr, "with --apply: no output gain (by default it restores the level the correction takes "
-                           "from 830 Hz to 9.4 kHz)"},
-    {"json", nullptr, "print the results as JSON on standard output"},
-    {"plot", "FILE.svg", "draw the band levels with the reference and the correction"},
-    {"quiet", nullptr, "no progress bar"},
-    {"help", nullptr, "show this help"},
-});
-
 double rounded(double v)
 {
     return std::round(v * 100.0) / 100.0;
 }
+
+double bandLow(const MatchResult& r, size_t b)
+{
+    return b == 0 ? 0.0 : r.splits[b - 1];
+}
+
+double bandHigh(const MatchResult& r, size_t b)
+{
+    return b < r.splits.size() ? r.splits[b] : r.sampleRate / 2.0;
+}
+
+} // namespace
+
+QByteArray matchJson(const MatchResult& r)
+{
+    QJsonArray bands;
+    for (size_t b = 0; b < r.relativeDb.size(); ++b) {
+        bands.append(QJsonObject{{"low_hz", bandLow(r, b)},
+                                 {"high_hz", bandHigh(r, b)},
+                                 {"relative_db", rounded(r.relativeDb[b])},
+                                 {"reference_db", rounded(r.referenceDb[b])},
+                                 {"correction_db", rounded(r.correctionDb[b])}});
+    }
+    QJsonArray nearest;
+    for (const auto& [name, distance] : r.candidates)
+        nearest.append(QJsonObject{{"name", name}, {"rms_difference_db", rounded(distance)}});
+    QJsonObject o{{"file", r.file},
+                  {"catalog", r.catalog},
+                  {"reference", r.reference},
+                  {"chosen", r.named ? "named" : "nearest"},
+                  {"candidates", nearest},
+                  {"max_correction_db", r.maxCorrectionDb},
+                  {"output_gain_db", rounded(r.outputGainDb)},
+                  {"bands", bands}};
+    if (!r.applied.isEmpty())
+        o.insert(QStringLiteral("applied"), r.applied);
+    return QJsonDocument(o).toJson();
+}
+
+QByteArray matchText(const MatchResult& r)
+{
+    QByteArray text = strf("%s\n", qUtf8Printable(r.file));
+    text += strf("  reference      %s (%s)\n", qUtf8Printable(r.reference), r.named ? "named" : "nearest");
+    if (!r.candidates.empty()) {
+        QStringList distances;
+        for (const auto& [name, distance] : r.candidates)
+            distances << QStringLiteral("%1 %2 dB").arg(name).arg(distance, 0, 'f', 2);
+        text += strf("  RMS difference %s\n", qUtf8Printable(distances.join(QStringLiteral(", "))));
+    }
+    text += "  band                 recording  reference  correction\n";
+    for (size_t b = 0; b < r.relativeDb.size(); ++b) {
+        text += strf("    %6.0f - %6.0f Hz  %7.2f dB  %7.2f dB  %7.2f dB\n", bandLow(r, b), bandHigh(r, b), r.relativeDb[b],
+                     r.referenceDb[b], r.correctionDb[b]);
+    }
+    text += strf("  output gain    %+.2f dB\n", r.outputGainDb);
+    if (!r.applied.isEmpty())
+        text += strf("  written        %s\n", qUtf8Printable(r.applied));
+    return text;
+}
+
+namespace {
 
 // Root mean square of the level differences over the recording's bands.
 double curveDistance(const std::vector<double>& reference, const std::vector<double>& relative)
@@ -66,8 +112,7 @@ std::vector<double> splitsOf(const SoundStatReference& reference)
 int listCatalog(const SoundStatReferenceCatalog& catalog, const QString& catalogName, bool json)
 {
     QJsonArray list;
-    if (!json)
-        std::printf("%s\n", qUtf8Printable(catalogName));
+    QByteArray text = strf("%s\n", qUtf8Printable(catalogName));
     for (const SoundStatReference& r : catalog.getReferenceList()) {
         QJsonArray bands;
         QString levels;
@@ -77,22 +122,217 @@ int listCatalog(const SoundStatReferenceCatalog& catalog, const QString& catalog
             levels += QStringLiteral(" %1").arg(r.getLevels()[b], 0, 'f', 1);
         }
         list.append(QJsonObject{{"name", r.getName()}, {"version", r.getVersion()}, {"complete", !r.isEmpty()}, {"bands", bands}});
-        if (!json)
-            std::printf("  %-20s %s%s\n", qUtf8Printable(r.getName()), r.isEmpty() ? "(incomplete)" : "dB:",
-                        qUtf8Printable(levels));
+        text += strf("  %-20s %s%s\n", qUtf8Printable(r.getName()), r.isEmpty() ? "(incomplete)" : "dB:", qUtf8Printable(levels));
     }
-    if (json)
-        std::printf("%s", QJsonDocument(QJsonObject{{"catalog", catalogName}, {"references", list}}).toJson().constData());
+    printOut(json ? QJsonDocument(QJsonObject{{"catalog", catalogName}, {"references", list}}).toJson() : text);
+    return ExitOk;
+}
+
+// The reference named with --reference, checked; ExitOk or an exit status
+// with `error` set.
+int namedReference(SoundStatReferenceCatalog& catalog, const QString& catalogName, const QString& name,
+                   SoundStatReference& named, QString& error)
+{
+    const SoundStatFile blank;
+    named = catalog.getReference(name);
+    if (!catalog.getNameList().contains(name)) {
+        error = QStringLiteral("--reference %1: no such reference in %2 (it has: %3)")
+                    .arg(name, catalogName, catalog.getNameList().join(QStringLiteral(", ")));
+        return ExitUsage;
+    }
+    if (named.isEmpty() || named.getFrequencies().size() < 2) {
+        error = QStringLiteral("reference %1 in %2 is incomplete (%3 frequencies, %4 levels)")
+                    .arg(name, catalogName)
+                    .arg(named.getFrequencies().size())
+                    .arg(named.getLevels().size());
+        return ExitFailed;
+    }
+    if (named.getVersion() != blank.getVersion()) {
+        error = QStringLiteral("reference %1 in %2 is for statistics version %3, not %4")
+                    .arg(name, catalogName, named.getVersion(), blank.getVersion());
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+// Of the references made for these bands, the curves nearest first.
+std::vector<std::pair<double, SoundStatReference>> nearestReferences(const SoundStatReferenceCatalog& catalog,
+                                                                     const SoundStatFile& file,
+                                                                     const std::vector<double>& splits)
+{
+    const std::vector<double> relative = file.getRelativeLevels();
+    std::vector<std::pair<double, SoundStatReference>> candidates;
+    for (const SoundStatReference& r : catalog.getReferenceList()) {
+        if (r.isEmpty() || r.getVersion() != file.getVersion() || r.getLevels().size() < relative.size()
+            || splitsOf(r) != splits)
+            continue;
+        candidates.emplace_back(curveDistance(r.getLevels(), relative), r);
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return candidates;
+}
+
+// What the command works with, from its options.
+struct MatchJob {
+    QString in;
+    QString catalogName;
+    SoundStatReferenceCatalog catalog;
+    SoundStatReference named; // with --reference
+    std::vector<double> splits = SoundStatReference::getDefaultFrequencies();
+    double maxCorrection = 6.0;
+    OutputSettings output;
+};
+
+// Band powers from FFT statistics: the catalog's curves are band powers, and
+// a tree of crossover filters lets each band see a good part of its
+// neighbours' power (pink noise reads up to 8 dB off its curve there).
+// ExitOk or an exit status with `error` set.
+int measure(const MatchJob& job, Analysis& analysis, QString& error)
+{
+    AnalysisSettings settings;
+    settings.splits = job.splits;
+    settings.fftSize = kFftSize;
+    settings.segmentation = false; // not needed to compare spectra
+    settings.progress = job.output.progress;
+    // A file too narrow for the reference's bands cannot be matched with
+    // it: a failed run, not a usage error.
+    if (analyseFile(job.in, settings, analysis, error) != ExitOk)
+        return ExitFailed;
+    if (analysis.peak.left <= -100.0 && analysis.peak.right <= -100.0) {
+        error = QStringLiteral("%1 is digital silence: it has no spectrum to match").arg(job.in);
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+// Measures, chooses the reference and makes the correction (the equalizer
+// in `filter`). ExitOk or an exit status with `error` set.
+int match(const MatchJob& job, const ParsedArgs& args, MatchResult& result, SoundRef<SoundAlgoFilter>& filter,
+          QString& error)
+{
+    Analysis analysis;
+    if (measure(job, analysis, error) != ExitOk)
+        return ExitFailed;
+    const auto candidates = nearestReferences(job.catalog, analysis.file, job.splits);
+    SoundStatReference reference = job.named;
+    if (!args.has("reference")) {
+        if (candidates.empty()) {
+            error = QStringLiteral("%1 has no reference for the bands %2 Hz (use --reference NAME)")
+                        .arg(job.catalogName, QString::number(job.splits.front()) + QStringLiteral("...")
+                                                  + QString::number(job.splits.back()));
+            return ExitFailed;
+        }
+        reference = candidates.front().second;
+    }
+    result.correctionDb = reference.getCorrectedLevels(analysis.file, job.maxCorrection);
+    filter.reset(reference.buildCorrectionFilter(analysis.file, job.maxCorrection, !args.has("no-makeup")));
+    if (result.correctionDb.empty() || !filter) {
+        error = QStringLiteral("no correction from reference %1: %2").arg(reference.getName(), libraryError());
+        return ExitFailed;
+    }
+    result.file = job.in;
+    result.catalog = job.catalogName;
+    result.reference = reference.getName();
+    result.named = args.has("reference");
+    for (const auto& [distance, r] : candidates)
+        result.candidates.emplace_back(r.getName(), distance);
+    result.splits = job.splits;
+    result.sampleRate = analysis.sampleRate;
+    result.relativeDb = analysis.file.getRelativeLevels();
+    result.referenceDb = reference.getLevels();
+    result.maxCorrectionDb = job.maxCorrection;
+    result.outputGainDb = args.has("no-makeup") ? 0.0 : filter->getOutputGain();
+    return ExitOk;
+}
+
+// Reads the options past the catalog into `job`; ExitOk or an exit status
+// with `error` set.
+int readOptions(const ParsedArgs& args, MatchJob& job, QString& error)
+{
+    if (args.positional.size() != 1) {
+        error = QStringLiteral("match needs one file (see vexa match --help)");
+        return ExitUsage;
+    }
+    job.in = args.positional[0];
+    if (args.has("max-correction")
+        && (!toNumber(args.value("max-correction"), job.maxCorrection) || job.maxCorrection < 0 || job.maxCorrection > 40)) {
+        error = QStringLiteral("--max-correction %1: expected a level in dB (0 to 40)").arg(args.value("max-correction"));
+        return ExitUsage;
+    }
+    job.output.progress = !args.has("quiet");
+    if (!parseOutputOptions(args, job.output, error)
+        || (args.has("apply") && !checkOutputName(args.value("apply"), error)))
+        return ExitUsage;
+    // The bands to measure: the named reference's, else the default ones,
+    // for which the candidates are the references made for them.
+    if (args.has("reference")) {
+        const int status = namedReference(job.catalog, job.catalogName, args.value("reference"), job.named, error);
+        if (status != ExitOk)
+            return status;
+        job.splits = splitsOf(job.named);
+    }
+    return ExitOk;
+}
+
+// The picture and the corrected file, when asked for.
+int writeOutputs(const ParsedArgs& args, const MatchJob& job, MatchResult& result, SoundAlgoFilter* filter)
+{
+    QString error;
+    if (args.has("plot")) {
+        const std::vector<BandCurve> curves = {
+            {QStringLiteral("reference: %1").arg(result.reference), result.referenceDb, "#222222"},
+            {QStringLiteral("correction"), result.correctionDb, "#d95f02"},
+        };
+        if (!writeText(args.value("plot"),
+                       bandPlot(result.splits, result.relativeDb, result.sampleRate, QFileInfo(job.in).fileName(), curves),
+                       error))
+            return fail(error);
+    }
+    if (args.has("apply")) {
+        std::unique_ptr<SoundReader> reader = openReader(job.in, error);
+        if (!reader)
+            return fail(error);
+        SoundIDTag tags;
+        reader->getTags(tags);
+        if (!renderFile(*reader, filter, job.in, args.value("apply"), tags, job.output, error))
+            return fail(error);
+        result.applied = args.value("apply");
+    }
+    return ExitOk;
+}
+
+int runMatch(const ParsedArgs& args)
+{
+    MatchJob job;
+    const QString catalogFile = args.value("catalog", QString::fromLatin1(kDefaultCatalog));
+    // What people see: the file they named, or the tool's own catalog.
+    job.catalogName = args.has("catalog") ? catalogFile : QStringLiteral("built-in catalog");
+    if (!job.catalog.readJSonFile(catalogFile))
+        return fail(QStringLiteral("%1 : not a readable reference catalog (a JSON array of references)").arg(job.catalogName));
+    if (args.has("list"))
+        return listCatalog(job.catalog, job.catalogName, args.has("json"));
+    QString error;
+    int status = readOptions(args, job, error);
+    MatchResult result;
+    SoundRef<SoundAlgoFilter> filter;
+    if (status == ExitOk)
+        status = match(job, args, result, filter, error);
+    if (status != ExitOk)
+        return fail(error, status);
+    status = writeOutputs(args, job, result, filter.get());
+    if (status != ExitOk)
+        return status;
+    printOut(args.has("json") ? matchJson(result) : matchText(result));
     return ExitOk;
 }
 
 } // namespace
 
-int runMatch(int argc, char** argv)
+const Command& matchCommand()
 {
-    ParsedArgs args;
-    const int early = startCommand(
-        argc, argv, "match", kOptions,
+    static const Command command{
+        "match", "match IN", "band levels against a reference spectrum, and the correction",
         "vexa match IN [--catalog FILE] [--reference NAME] [--max-correction DB] [--apply OUT] [--json] [--plot FILE.svg]",
         "Measures the level of each frequency band of IN and compares it with a reference spectrum: the named one,\n"
         "or of the references made for the same bands, the one whose levels lie nearest (smallest RMS difference).\n"
@@ -100,166 +340,24 @@ int runMatch(int argc, char** argv)
         "then lowered so that no band is boosted. --apply writes IN through the equalizer that makes it: a low and a\n"
         "high shelf and one peaking band per inner band. The built-in catalog holds \"pink noise\" (equal energy per\n"
         "octave) and \"speech\" (the long-term average speech spectrum of ANSI S3.5-1997); --list shows it.",
+        joinOptions({{
+            {"catalog", "FILE", "reference catalog: JSON text when named .json, else Qt binary JSON (default: the built-in one)"},
+            {"reference", "NAME", "compare with this reference instead of the nearest"},
+            {"list", nullptr, "list the catalog's references and their band levels"},
+            {"max-correction", "DB", "largest correction of a band before levelling (default 6)"},
+            {"apply", "OUT", "write IN through the correction equalizer to OUT (tags copied)"},
+            {"no-makeup", nullptr, "with --apply: no output gain (by default it restores the level the correction takes "
+                                   "from 830 Hz to 9.4 kHz)"},
+            {"json", nullptr, "print the results as JSON on standard output"},
+            {"plot", "FILE.svg", "draw the band levels with the reference and the correction"},
+            {"quiet", nullptr, "no progress bar"},
+        }, outputOptions()}),
+        "show this help",
         "  vexa match lecture.flac --reference speech --apply lecture-eq.flac\n"
         "  vexa match side_a.wav --catalog my-references.json --json\n"
         "  vexa match side_a.wav --plot side_a-match.svg\n"
         "  vexa match --list\n",
-        args);
-    if (early >= 0)
-        return early;
-    QString error;
-
-    const QString catalogFile = args.value("catalog", QString::fromLatin1(kDefaultCatalog));
-    // What people see: the file they named, or the tool's own catalog.
-    const QString catalogName = args.has("catalog") ? catalogFile : QStringLiteral("built-in catalog");
-    SoundStatReferenceCatalog catalog;
-    if (!catalog.readJSonFile(catalogFile))
-        return fail(QStringLiteral("%1 : not a readable reference catalog (a JSON array of references)").arg(catalogName));
-    if (args.has("list"))
-        return listCatalog(catalog, catalogName, args.has("json"));
-
-    if (args.positional.size() != 1)
-        return fail(QStringLiteral("match needs one file (see vexa match --help)"), ExitUsage);
-    const QString in = args.positional[0];
-    double maxCorrection = 6.0;
-    if (args.has("max-correction") && (!toNumber(args.value("max-correction"), maxCorrection) || maxCorrection < 0 || maxCorrection > 40))
-        return fail(QStringLiteral("--max-correction %1: expected a level in dB (0 to 40)").arg(args.value("max-correction")), ExitUsage);
-    OutputSettings output;
-    output.progress = !args.has("quiet");
-    if (!parseOutputOptions(args, output, error) || (args.has("apply") && !checkOutputName(args.value("apply"), error)))
-        return fail(error, ExitUsage);
-
-    // The bands to measure: the named reference's, else the default ones,
-    // for which the candidates are the references made for them.
-    const SoundStatFile blank;
-    SoundStatReference named;
-    std::vector<double> splits = SoundStatReference::getDefaultFrequencies();
-    if (args.has("reference")) {
-        const QString name = args.value("reference");
-        named = catalog.getReference(name);
-        if (!catalog.getNameList().contains(name))
-            return fail(QStringLiteral("--reference %1: no such reference in %2 (it has: %3)")
-                            .arg(name, catalogName, catalog.getNameList().join(QStringLiteral(", "))),
-                        ExitUsage);
-        if (named.isEmpty() || named.getFrequencies().size() < 2)
-            return fail(QStringLiteral("reference %1 in %2 is incomplete (%3 frequencies, %4 levels)")
-                            .arg(name, catalogName)
-                            .arg(named.getFrequencies().size())
-                            .arg(named.getLevels().size()));
-        if (named.getVersion() != blank.getVersion())
-            return fail(QStringLiteral("reference %1 in %2 is for statistics version %3, not %4")
-                            .arg(name, catalogName, named.getVersion(), blank.getVersion()));
-        splits = splitsOf(named);
-    }
-
-    // Band powers from FFT statistics: the catalog's curves are band powers,
-    // and a tree of crossover filters lets each band see a good part of its
-    // neighbours' power (pink noise reads up to 8 dB off its curve there).
-    Analysis analysis;
-    AnalysisSettings settings;
-    settings.splits = splits;
-    settings.fftSize = kFftSize;
-    settings.segmentation = false; // not needed to compare spectra
-    settings.progress = output.progress;
-    // A file too narrow for the reference's bands cannot be matched with
-    // it: a failed run, not a usage error.
-    if (analyseFile(in, settings, analysis, error) != ExitOk)
-        return fail(error);
-    if (analysis.peak.left <= -100.0 && analysis.peak.right <= -100.0)
-        return fail(QStringLiteral("%1 is digital silence: it has no spectrum to match").arg(in));
-    const std::vector<double> relative = analysis.file.getRelativeLevels();
-
-    // Nearest: of the references made for these bands, the closest curve.
-    std::vector<std::pair<double, SoundStatReference>> candidates;
-    for (const SoundStatReference& r : catalog.getReferenceList()) {
-        if (r.isEmpty() || r.getVersion() != analysis.file.getVersion() || r.getLevels().size() < relative.size()
-            || splitsOf(r) != splits)
-            continue;
-        candidates.emplace_back(curveDistance(r.getLevels(), relative), r);
-    }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    SoundStatReference reference = named;
-    if (!args.has("reference")) {
-        if (candidates.empty())
-            return fail(QStringLiteral("%1 has no reference for the bands %2 Hz (use --reference NAME)")
-                            .arg(catalogName, QString::number(splits.front()) + QStringLiteral("...")
-                                                  + QString::number(splits.back())));
-        reference = candidates.front().second;
-    }
-
-    const std::vector<double> corrections = reference.getCorrectedLevels(analysis.file, maxCorrection);
-    std::unique_ptr<SoundAlgoFilter, void (*)(SoundAlgoFilter*)> filter(
-        reference.buildCorrectionFilter(analysis.file, maxCorrection, !args.has("no-makeup")),
-        [](SoundAlgoFilter* f) { f->release(); });
-    if (corrections.empty() || !filter)
-        return fail(QStringLiteral("no correction from reference %1: %2").arg(reference.getName(), libraryError()));
-
-    const unsigned int rate = analysis.sampleRate;
-    if (args.has("plot")) {
-        const std::vector<BandCurve> curves = {
-            {QStringLiteral("reference: %1").arg(reference.getName()), reference.getLevels(), "#222222"},
-            {QStringLiteral("correction"), corrections, "#d95f02"},
-        };
-        if (!writeText(args.value("plot"), bandPlot(splits, relative, rate, QFileInfo(in).fileName(), curves), error))
-            return fail(error);
-    }
-
-    if (args.has("apply")) {
-        std::unique_ptr<SoundReader> reader = openReader(in, error);
-        if (!reader)
-            return fail(error);
-        SoundIDTag tags;
-        reader->getTags(tags);
-        if (!renderFile(*reader, filter.get(), in, args.value("apply"), tags, output, error))
-            return fail(error);
-    }
-
-    const double gain = args.has("no-makeup") ? 0.0 : filter->getOutputGain();
-    if (args.has("json")) {
-        QJsonArray bands;
-        for (size_t b = 0; b < relative.size(); ++b) {
-            bands.append(QJsonObject{{"low_hz", b == 0 ? 0.0 : splits[b - 1]},
-                                     {"high_hz", b < splits.size() ? splits[b] : rate / 2.0},
-                                     {"relative_db", rounded(relative[b])},
-                                     {"reference_db", rounded(reference.getLevels()[b])},
-                                     {"correction_db", rounded(corrections[b])}});
-        }
-        QJsonArray nearest;
-        for (const auto& [distance, r] : candidates)
-            nearest.append(QJsonObject{{"name", r.getName()}, {"rms_difference_db", rounded(distance)}});
-        QJsonObject o{{"file", in},
-                      {"catalog", catalogName},
-                      {"reference", reference.getName()},
-                      {"chosen", args.has("reference") ? "named" : "nearest"},
-                      {"candidates", nearest},
-                      {"max_correction_db", maxCorrection},
-                      {"output_gain_db", rounded(gain)},
-                      {"bands", bands}};
-        if (args.has("apply"))
-            o.insert(QStringLiteral("applied"), args.value("apply"));
-        std::printf("%s", QJsonDocument(o).toJson().constData());
-        return ExitOk;
-    }
-
-    std::printf("%s\n", qUtf8Printable(in));
-    std::printf("  reference      %s (%s)\n", qUtf8Printable(reference.getName()),
-                args.has("reference") ? "named" : "nearest");
-    if (!candidates.empty()) {
-        QStringList distances;
-        for (const auto& [distance, r] : candidates)
-            distances << QStringLiteral("%1 %2 dB").arg(r.getName()).arg(distance, 0, 'f', 2);
-        std::printf("  RMS difference %s\n", qUtf8Printable(distances.join(QStringLiteral(", "))));
-    }
-    std::printf("  band                 recording  reference  correction\n");
-    for (size_t b = 0; b < relative.size(); ++b) {
-        const double low = b == 0 ? 0.0 : splits[b - 1];
-        const double high = b < splits.size() ? splits[b] : rate / 2.0;
-        std::printf("    %6.0f - %6.0f Hz  %7.2f dB  %7.2f dB  %7.2f dB\n", low, high, relative[b],
-                    reference.getLevels()[b], corrections[b]);
-    }
-    std::printf("  output gain    %+.2f dB\n", gain);
-    if (args.has("apply"))
-        std::printf("  written        %s\n", qUtf8Printable(args.value("apply")));
-    return ExitOk;
+        runMatch,
+    };
+    return command;
 }

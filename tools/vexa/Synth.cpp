@@ -69,6 +69,25 @@ private:
     double mNoteAge = 0;
 };
 
+// The voices are normalised from their measured RMS over the first seconds:
+// the level of a track is then its target within a fraction of a dB.
+std::vector<double> voiceGains(const std::vector<SynthTrack>& tracks, unsigned int sampleRate)
+{
+    std::vector<double> gains;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        Voice probe(1000 + static_cast<unsigned int>(i), sampleRate);
+        double sum = 0;
+        const long probeFrames = static_cast<long>(std::min(tracks[i].duration, 20.0) * sampleRate);
+        for (long k = 0; k < probeFrames; ++k) {
+            double l, r;
+            probe.next(l, r);
+            sum += 0.5 * (l * l + r * r);
+        }
+        gains.push_back(std::pow(10.0, tracks[i].levelDb / 20.0) / std::sqrt(sum / std::max(1L, probeFrames)));
+    }
+    return gains;
+}
+
 } // namespace
 
 std::vector<SynthTrack> demoTracks(double totalSeconds)
@@ -112,23 +131,10 @@ bool writeDemoSide(const QString& fileName, const std::vector<SynthTrack>& track
     std::uniform_real_distribution<double> noise(-1.0, 1.0);
     const double noiseAmp = std::pow(10.0, kNoiseRmsDb / 20.0) * std::sqrt(3.0);
 
-    // The voices are normalised from their measured RMS over the first
-    // seconds: the level of a track is then its target within a fraction of
-    // a dB.
     std::vector<std::unique_ptr<Voice>> voices;
-    std::vector<double> gains;
-    for (size_t i = 0; i < tracks.size(); ++i) {
-        Voice probe(1000 + static_cast<unsigned int>(i), sampleRate);
-        double sum = 0;
-        const long probeFrames = static_cast<long>(std::min(tracks[i].duration, 20.0) * sampleRate);
-        for (long k = 0; k < probeFrames; ++k) {
-            double l, r;
-            probe.next(l, r);
-            sum += 0.5 * (l * l + r * r);
-        }
-        gains.push_back(std::pow(10.0, tracks[i].levelDb / 20.0) / std::sqrt(sum / std::max(1L, probeFrames)));
+    const std::vector<double> gains = voiceGains(tracks, sampleRate);
+    for (size_t i = 0; i < tracks.size(); ++i)
         voices.push_back(std::make_unique<Voice>(1000 + static_cast<unsigned int>(i), sampleRate));
-    }
 
     long long pos = 0;
     while (pos < total) {

@@ -72,6 +72,63 @@ QString formatSeconds(double seconds)
     return QString::fromStdString(SoundReader::formatLength(seconds));
 }
 
+namespace {
+
+// What one writing pass over the tracks gave.
+struct TrackPass {
+    SoundTools::Status status = SoundTools::StatusError;
+    int files = 0;           // files complete
+    QStringList finished;    // their names, in track order
+    QString failedTrack;     // the name of the one being written at a failure
+};
+
+// Writes the tracks as files named after `firstName`, encoded and written on
+// a thread of their own. False with `error` set when the writer cannot open.
+bool writeTrackFiles(SoundReader& reader, RMSStepDetector* detector, const QString& firstName, unsigned int bitrate,
+                     SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags, TrackPass& pass,
+                     QString& error)
+{
+    auto* tracks = new SoundWriterMultiFile(detector, 0.0, reader.getSampleRate(), 2, bitrate, format);
+    SoundWriterBehind writer(tracks);
+    if (writer.open(firstName) != SoundTools::StatusOk) {
+        error = libraryError();
+        return false;
+    }
+    if (tags)
+        writer.setTags(*tags);
+    SoundRef<SoundAlgoBypass> bypass(new SoundAlgoBypass());
+    Progress bar(QStringLiteral("write %1").arg(QFileInfo(firstName).fileName()), reader.getSampleRate(), progress);
+    bar.follow(bypass.get());
+    pass.status = bypass->processAll(reader, &writer);
+    bypass.reset();
+    writer.flush();
+    bar.finish();
+    // A failure of the last blocks shows only once they are written.
+    if (writer.hasFailed())
+        pass.status = SoundTools::StatusError;
+    // The tracks closed before a failure are complete; the one being
+    // written when it came is not.
+    pass.files = tracks->GetWrittenFiles();
+    for (int n = 1; n <= pass.files; ++n)
+        pass.finished << QFileInfo(tracks->trackFileName(n)).fileName();
+    pass.failedTrack = QFileInfo(tracks->trackFileName(pass.files + 1)).fileName();
+    const QString before = libraryError();
+    writer.close();
+    if (writer.getClippedSamples() > 0) {
+        std::fprintf(stderr, "vexa: warning: %llu samples beyond full scale were clipped in the tracks written "
+                             "(vexa process --limit 0 keeps the peaks under it)\n",
+                     writer.getClippedSamples());
+    }
+    // Closing the last file can fail too (a full disk when it is flushed).
+    if (pass.status == SoundTools::StatusOk && libraryError() != before)
+        pass.status = SoundTools::StatusError;
+    if (pass.status == SoundTools::StatusOk)
+        pass.files = tracks->GetWrittenFiles();
+    return true;
+}
+
+} // namespace
+
 int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
                 QStringList& written, QString& error)
@@ -104,64 +161,26 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
         }
         return true;
     };
-    int files = 0;
-    SoundTools::Status status;
-    QStringList finished;
-    QString failedTrack;
-    {
-        // The tracks are encoded and written on a thread of their own.
-        auto* tracks = new SoundWriterMultiFile(detector, 0.0, reader->getSampleRate(), 2, bitrate, format);
-        SoundWriterBehind writer(tracks);
-        if (writer.open(QDir(work.path()).filePath(target.fileName())) != SoundTools::StatusOk) {
-            error = libraryError();
-            return -1;
-        }
-        if (tags)
-            writer.setTags(*tags);
-        auto* pass = new SoundAlgoBypass();
-        Progress bar(QStringLiteral("write %1").arg(target.fileName()), reader->getSampleRate(), progress);
-        bar.follow(pass);
-        status = pass->processAll(*reader, &writer);
-        pass->release();
-        writer.flush();
-        bar.finish();
-        // A failure of the last blocks shows only once they are written.
-        if (writer.hasFailed())
-            status = SoundTools::StatusError;
-        // The tracks closed before a failure are complete; the one being
-        // written when it came is not.
-        files = tracks->GetWrittenFiles();
-        for (int n = 1; n <= files; ++n)
-            finished << QFileInfo(tracks->trackFileName(n)).fileName();
-        failedTrack = QFileInfo(tracks->trackFileName(files + 1)).fileName();
-        const QString before = libraryError();
-        writer.close();
-        if (writer.getClippedSamples() > 0) {
-            std::fprintf(stderr, "vexa: warning: %llu samples beyond full scale were clipped in the tracks written "
-                                 "(vexa process --limit 0 keeps the peaks under it)\n",
-                         writer.getClippedSamples());
-        }
-        // Closing the last file can fail too (a full disk when it is flushed).
-        if (status == SoundTools::StatusOk && libraryError() != before)
-            status = SoundTools::StatusError;
-        if (status == SoundTools::StatusOk)
-            files = tracks->GetWrittenFiles();
-    }
-    if (status != SoundTools::StatusOk) {
+    TrackPass pass;
+    if (!writeTrackFiles(*reader, detector, QDir(work.path()).filePath(target.fileName()), bitrate, format, progress,
+                         tags, pass, error))
+        return -1;
+    if (pass.status != SoundTools::StatusOk) {
         const QString reason = libraryError().replace(work.path(), targetDir.path());
-        error = QStringLiteral("splitting %1 failed at track %2 (%3): %4").arg(in).arg(files + 1).arg(targetDir.filePath(failedTrack), reason);
-        if (!moveIn(finished))
+        error = QStringLiteral("splitting %1 failed at track %2 (%3): %4")
+                    .arg(in).arg(pass.files + 1).arg(targetDir.filePath(pass.failedTrack), reason);
+        if (!moveIn(pass.finished))
             return -1;
-        if (files == 1)
+        if (pass.files == 1)
             error += QStringLiteral("; track 1 was written");
-        else if (files > 1)
-            error += QStringLiteral("; tracks 1 to %1 were written").arg(files);
+        else if (pass.files > 1)
+            error += QStringLiteral("; tracks 1 to %1 were written").arg(pass.files);
         return -1;
     }
     // Every file is complete: move them into place.
     if (!moveIn(QDir(work.path()).entryList(QDir::Files, QDir::Name)))
         return -1;
-    return files;
+    return pass.files;
 }
 
 void applyTagOptions(const ParsedArgs& args, SoundIDTag& tags)
@@ -206,23 +225,22 @@ QString findingOf(const SoundTrackFinder& finder, const QString& fileName)
 
 } // namespace
 
-RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
+SoundRef<RMSStepDetector> detectTracks(const QString& fileName, const SplitSettings& s, bool progress, QString& error,
                               unsigned int& sampleRate, Detection* detection)
 {
     std::unique_ptr<SoundReader> reader = openReader(fileName, error);
     if (!reader)
-        return nullptr;
+        return {};
     sampleRate = reader->getSampleRate();
     const QString label = QStringLiteral("detect %1").arg(QFileInfo(fileName).fileName());
     if (!s.stepDetector) {
-        auto* finder = new SoundTrackFinder(s.finder);
-        std::unique_ptr<SoundTrackFinder, void (*)(SoundTrackFinder*)> owner(finder, [](SoundTrackFinder* f) { f->release(); });
+        SoundRef<SoundTrackFinder> finder(new SoundTrackFinder(s.finder));
         {
             Progress bar(label, sampleRate, progress);
-            bar.follow(finder);
+            bar.follow(finder.get());
             if (finder->processAll(*reader, nullptr) != SoundTools::StatusOk) {
                 error = QStringLiteral("detection on %1 failed: %2").arg(fileName, libraryError());
-                return nullptr;
+                return {};
             }
         }
         warnIfCut(*reader, reader->getFrameNB(), sampleRate, fileName);
@@ -236,18 +254,17 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
             detection->gaps = finder->gaps();
             detection->finding = finding;
         }
-        RMSStepDetector* detector = finder->createStepDetector();
+        SoundRef<RMSStepDetector> detector(finder->createStepDetector());
         if (!detector)
             error = finding.isEmpty() ? QStringLiteral("%1 : %2").arg(fileName, libraryError()) : finding;
         return detector;
     }
-    auto* detector = new RMSStepDetector(s.thresholdDb, s.windowSeconds, 1.0, RMSStepDetector::NoOutput);
+    SoundRef<RMSStepDetector> detector(new RMSStepDetector(s.thresholdDb, s.windowSeconds, 1.0, RMSStepDetector::NoOutput));
     Progress bar(label, sampleRate, progress);
-    bar.follow(detector);
+    bar.follow(detector.get());
     if (detector->processAll(*reader, nullptr) != SoundTools::StatusOk) {
         error = QStringLiteral("detection on %1 failed: %2").arg(fileName, libraryError());
-        detector->release();
-        return nullptr;
+        return {};
     }
     bar.finish();
     if (s.hasNoise)
@@ -261,7 +278,8 @@ RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& s, b
     return detector;
 }
 
-RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, unsigned int rate, QStringList& joined)
+SoundRef<RMSStepDetector> joinShortTracks(SoundRef<RMSStepDetector> detector, double minSeconds, unsigned int rate,
+                                          QStringList& joined)
 {
     // The joins first, on the track list; then the noise regions they cross
     // become music, in one edit of the regions.
@@ -308,9 +326,6 @@ RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, u
         *it = r;
     }
     object.insert(QStringLiteral("Regions"), regions);
-    RMSStepDetector* edited = RMSStepDetector::createFromJSon(object);
-    if (!edited)
-        return detector;
-    detector->release();
-    return edited;
+    SoundRef<RMSStepDetector> edited(RMSStepDetector::createFromJSon(object));
+    return edited ? edited : detector;
 }

@@ -56,15 +56,16 @@ struct Detection {
 
 // Runs the detection pass over a file (and, with the step detector, the
 // region edits). Null with `error` set on failure, or when no track was
-// found (the error then says why). The caller releases the detector.
-RMSStepDetector* detectTracks(const QString& fileName, const SplitSettings& settings, bool progress, QString& error,
+// found (the error then says why).
+SoundRef<RMSStepDetector> detectTracks(const QString& fileName, const SplitSettings& settings, bool progress, QString& error,
                               unsigned int& sampleRate, Detection* detection = nullptr);
 
 // Joins every track shorter than minSeconds to the neighbour across the
 // shorter gap, until none is left or only one track remains. Returns the
-// detector holding the edited regions (the one given, or a new one that
-// replaces it: the given one is then released) and lists what was joined.
-RMSStepDetector* joinShortTracks(RMSStepDetector* detector, double minSeconds, unsigned int rate, QStringList& joined);
+// detector holding the edited regions (the one given, or a new one) and
+// lists what was joined.
+SoundRef<RMSStepDetector> joinShortTracks(SoundRef<RMSStepDetector> detector, double minSeconds, unsigned int rate,
+                                          QStringList& joined);
 
 // Writes one file per track after the template (through a temporary folder
 // beside it: the files appear only when all of them are complete). Returns

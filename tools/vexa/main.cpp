@@ -15,38 +15,29 @@
 
 namespace {
 
-const char* kUsage =
-    "usage: vexa COMMAND [ARGS] [--help]\n"
-    "\n"
-    "commands:\n"
-    "  info FILE...            format, length and tags of audio files\n"
-    "  process IN OUT [opts]   run a file through gain, equalizer and filter steps\n"
-    "  split IN TEMPLATE       find the tracks of a recording, write one file per track\n"
-    "  analyze IN              levels, band levels and segmentation, kept in IN.ssf\n"
-    "  match IN                band levels against a reference spectrum, and the correction\n"
-    "  play FILE...            play files without a gap, with the player's equalizer\n"
-    "  demo [DIR]              synthesise a record side, split it and show the result\n"
-    "\n"
-    "vexa COMMAND --help shows the options and examples of a command; vexa --version the version.\n";
-
-} // namespace
-
-int main(int argc, char** argv)
+// OpenMP's threads spin for milliseconds after each parallel region by
+// default; on a busy machine that spinning takes the core the work needs
+// (the library runs its branches in parallel only while that is faster,
+// but still tries it now and then). The runtime reads the policy once,
+// when it loads: a run without one set starts again with waiting threads
+// that sleep. A policy the user set is kept, and commands that process no
+// audio do not pay for the restart (some 25 ms).
+void restartWithPassiveWaits(int argc, char** argv)
 {
-    // OpenMP's threads spin for milliseconds after each parallel region by
-    // default; on a busy machine that spinning takes the core the work needs
-    // (the library runs its branches in parallel only while that is faster,
-    // but still tries it now and then). The runtime reads the policy once,
-    // when it loads: a run without one set starts again with waiting
-    // threads that sleep. A policy the user set is kept, and commands that
-    // process no audio do not pay for the restart (some 25 ms).
-    const bool processes = argc >= 2 && std::strcmp(argv[1], "info") != 0 && argv[1][0] != '-';
-    if (processes && !std::getenv("OMP_WAIT_POLICY") && !std::getenv("GOMP_SPINCOUNT")) {
+    if (argc < 2 || argv[1][0] == '-')
+        return;
+    const Command* command = findCommand(QString::fromLocal8Bit(argv[1]));
+    if (command && !command->processesAudio)
+        return;
+    if (!std::getenv("OMP_WAIT_POLICY") && !std::getenv("GOMP_SPINCOUNT")) {
         ::setenv("OMP_WAIT_POLICY", "passive", 1);
         ::execv("/proc/self/exe", argv);
         // Not restarted (no /proc): go on spinning.
     }
-    QCoreApplication app(argc, argv);
+}
+
+void setUpLibrary()
+{
     // Beyond a file-size limit a write fails (EFBIG) and is reported like a
     // full disk, instead of the signal ending the process.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -57,36 +48,60 @@ int main(int argc, char** argv)
     SoundBuffer::setDefaultSize(65536);
     // The library announces readers on Qt's debug channel; a tool keeps quiet.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
-    if (argc < 2) {
-        std::fprintf(stderr, "%s", kUsage);
-        return ExitUsage;
-    }
-    const char* command = argv[1];
-    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
-        std::printf("%s", kUsage);
+}
+
+// The tool's own words: help, version, and the pages made from the command
+// table (--man and --bash-completion, used by the build). -1 when the word
+// is none of them.
+int answerToolOption(const char* word)
+{
+    if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "help") == 0) {
+        std::printf("%s", qUtf8Printable(toolUsage()));
         return ExitOk;
     }
-    if (std::strcmp(command, "--version") == 0) {
+    if (std::strcmp(word, "--version") == 0) {
         std::printf("vexa %s\n", VEXA_VERSION_STRING);
         return ExitOk;
     }
-    if (std::strcmp(command, "play") == 0)
-        return runPlay(argc, argv); // stops the player on its own signals
-    const struct {
-        const char* name;
-        int (*run)(int, char**);
-    } commands[] = {{"info", runInfo},       {"process", runProcess}, {"split", runSplit},
-                    {"analyze", runAnalyze}, {"match", runMatch},     {"demo", runDemo}};
-    for (const auto& c : commands) {
-        if (std::strcmp(command, c.name) != 0)
-            continue;
-        stopRunsOnSignals();
-        const int status = c.run(argc, argv);
-        if (stopSignal() != 0) {
-            std::fprintf(stderr, "vexa: stopped\n");
-            return 128 + stopSignal();
-        }
-        return status;
+    if (std::strcmp(word, "--man") == 0) {
+        std::printf("%s", qUtf8Printable(manPage(QStringLiteral(VEXA_VERSION_STRING))));
+        return ExitOk;
     }
-    return fail(QStringLiteral("unknown command '%1' (vexa --help lists them)").arg(QString::fromLocal8Bit(command)), ExitUsage);
+    if (std::strcmp(word, "--bash-completion") == 0) {
+        std::printf("%s", qUtf8Printable(bashCompletion()));
+        return ExitOk;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    restartWithPassiveWaits(argc, argv);
+    QCoreApplication app(argc, argv);
+    setUpLibrary();
+    if (argc < 2) {
+        std::fprintf(stderr, "%s", qUtf8Printable(toolUsage()));
+        return ExitUsage;
+    }
+    const int answered = answerToolOption(argv[1]);
+    if (answered >= 0)
+        return answered;
+    const QString name = QString::fromLocal8Bit(argv[1]);
+    const Command* command = findCommand(name);
+    if (!command)
+        return fail(QStringLiteral("unknown command '%1' (vexa --help lists them)").arg(name), ExitUsage);
+    QStringList args;
+    for (int i = 2; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (command->ownSignals)
+        return runCommand(*command, args);
+    stopRunsOnSignals();
+    const int status = runCommand(*command, args);
+    if (stopSignal() != 0) {
+        std::fprintf(stderr, "vexa: stopped\n");
+        return 128 + stopSignal();
+    }
+    return status;
 }

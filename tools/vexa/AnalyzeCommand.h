@@ -1,0 +1,30 @@
+// What `vexa analyze` measured, and how it is shown (as text or as JSON).
+#ifndef VEXA_TOOL_ANALYZECOMMAND_H
+#define VEXA_TOOL_ANALYZECOMMAND_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+struct AnalyzeResult {
+    QString file;
+    QString statisticsFile;
+    double rmsDb = -100.0; // both channels
+    double rmsLeftDb = -100.0;
+    double rmsRightDb = -100.0;
+    double peakLeftDb = -100.0;
+    double peakRightDb = -100.0;
+    // Band b spans splits[b - 1] to splits[b] (0 Hz and the Nyquist
+    // frequency at the ends); its level relative to the loudest band.
+    std::vector<double> splits;
+    unsigned int sampleRate = 0;
+    std::vector<double> relativeDb;
+    int regions = 0;
+    int longTracks = 0; // runs of regions without noise of at least 30 s
+};
+
+QByteArray analyzeText(const AnalyzeResult& r);
+QByteArray analyzeJson(const AnalyzeResult& r);
+
+#endif
