@@ -1,8 +1,8 @@
 // Level statistics throughput over 10 minutes of stereo audio at 44.1 kHz:
 // a 10-band statistics tree (the analysis stored in statistics files), and
 // a single statistics node with and without its sliding RMS output, and the
-// loudness node (integrated, range, momentary and short-term maxima, true
-// peak: its 4x oversampling is most of the cost). Rates
+// loudness node (integrated, range, momentary and short-term maxima through
+// libebur128, and the 4x oversampled true peak). Rates
 // are in wall-clock time: the tree runs its branches on OpenMP threads.
 #include "BenchSupport.h"
 #include "MemoryWriter.h"

@@ -1,5 +1,7 @@
 #include "SoundAlgoLoudness.h"
 
+#include "detail/TruePeak.h"
+
 #include <ebur128.h>
 
 #include <algorithm>
@@ -14,7 +16,7 @@ namespace {
 using Frame = SoundTools::StereoFrame<double>;
 
 constexpr double kMinusInf = -std::numeric_limits<double>::infinity();
-constexpr int kMode = EBUR128_MODE_LRA | EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK;
+constexpr int kMode = EBUR128_MODE_LRA | EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK;
 
 // Steps of 100 ms in the momentary (400 ms) and short-term (3 s) windows.
 constexpr unsigned int kMomentarySteps = 4;
@@ -49,6 +51,9 @@ struct SoundAlgoLoudness::Private {
     std::array<double, kShortTermSteps> steps{};
     unsigned int stepIndex = 0;
     std::vector<double> mono;     // the left channel of a mono run
+    // The true peak is measured here rather than by libebur128: both
+    // channels at once, with vector instructions.
+    vexa::detail::TruePeak truePeak;
 
     ~Private() { destroy(); }
     // The states of the nodes that ran.
@@ -137,11 +142,9 @@ double SoundAlgoLoudness::getSamplePeak(int channel) const
 
 double SoundAlgoLoudness::getTruePeak(int channel) const
 {
-    double out = 0.0;
     if (!d->state || channel < 0 || channel > 1)
         return 0.0;
-    const unsigned int c = std::min(static_cast<unsigned int>(channel), d->state->channels - 1);
-    return ebur128_true_peak(d->state, c, &out) == EBUR128_SUCCESS ? out : 0.0;
+    return d->truePeak.peak(d->state->channels == 1 ? 0 : channel);
 }
 
 double SoundAlgoLoudness::getSamplePeak() const
@@ -219,6 +222,7 @@ SoundTools::Status SoundAlgoLoudness::initProcess(const LoopContext& ctx, SoundA
     d->toBoundary = d->stepFrames;
     d->steps.fill(0.0);
     d->stepIndex = 0;
+    d->truePeak.reset(ctx.sampleRate);
     if (mChannels == 1)
         d->mono.resize(d->stepFrames);
     return SoundTools::StatusOk;
@@ -246,6 +250,7 @@ void SoundAlgoLoudness::updateMaxima()
 
 bool SoundAlgoLoudness::measure(const Frame* in, unsigned int n)
 {
+    d->truePeak.process(in, n);
     while (n > 0) {
         const unsigned int take = std::min(n, d->toBoundary);
         int err;

@@ -9,7 +9,8 @@
 //                values above -70 LUFS and 20 LU below their mean
 //   sample peak  largest |sample|; true peak, its 4x (below 96 kHz) or 2x
 //                (below 192 kHz) oversampled counterpart
-// The measurement is libebur128's; its state is kept privately until the
+// Loudness and sample peak are libebur128's, the true peak our own
+// interpolator's (same oversampling); the state is kept privately until the
 // next run, so that several nodes can be combined into an album.
 //
 // The node passes its input through unchanged, with no delay or overlap.

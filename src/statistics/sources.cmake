@@ -6,4 +6,6 @@ set(VEXA_STATISTICS_CLASSES
   SoundStatReferenceCatalog)
 set(VEXA_STATISTICS_PRIVATE_SOURCES
   detail/JsonDocumentFile.h
-  detail/JsonDocumentFile.cpp)
+  detail/JsonDocumentFile.cpp
+  detail/TruePeak.h
+  detail/TruePeak.cpp)

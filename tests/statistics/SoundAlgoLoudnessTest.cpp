@@ -10,6 +10,8 @@
 #include "SoundStatFile.h"
 #include "TestSignals.h"
 
+#include <ebur128.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -61,6 +63,13 @@ void measureSegments(SoundAlgoLoudness& node, unsigned int rate, std::initialize
     reader.open(QString());
     reader.rewind();
     ASSERT_EQ(node.processAll(reader, nullptr), SoundTools::StatusOk);
+}
+
+// The benchmark corpus's ten minutes of stereo music.
+QString musicPath()
+{
+    const char* env = std::getenv("VEXA_BENCH_AUDIO");
+    return QDir(QString::fromLocal8Bit(env ? env : VEXA_MUSIC_DIR)).filePath(QStringLiteral("music10.wav"));
 }
 
 using Node = std::unique_ptr<SoundAlgoLoudness, void (*)(SoundAlgoLoudness*)>;
@@ -153,6 +162,69 @@ TEST(LoudnessTest, TruePeakBetweenSamples)
     }
 }
 
+// The true peak against libebur128's own meter, given the whole signal at
+// once while the node gets it 7 frames at a time (fewer than a phase's
+// taps) or, for music, in blocks: noise, sines near Nyquist, sample pairs
+// of opposite signs (they overshoot between the samples), the first minute
+// of music, and a mono run.
+TEST_F(StatsTest, TruePeakAgainstLibebur128)
+{
+    struct Case {
+        std::string name;
+        unsigned int rate;
+        Frames frames;
+        unsigned int channels = 2;
+        unsigned int chunk = 7;
+    };
+    std::vector<Case> cases;
+    for (unsigned int rate : {44100u, 48000u, 96000u}) {
+        Frames sines(rate / 2);
+        Frames clicks(rate / 2);
+        for (size_t i = 0; i < sines.size(); ++i) {
+            sines[i] = {0.8 * std::sin(2.0 * kPi * 3.0 / 8.0 * i + kPi / 8.0), 0.7 * std::sin(2.0 * kPi * 0.45 * i + 0.3)};
+            const double c = 0.3 + 0.6 * ((i / 4999) % 5) / 4.0;
+            clicks[i] = {i % 4999 == 17 ? c : i % 4999 == 18 ? -c : 0.0, i % 3001 == 5 ? c : 0.0};
+        }
+        const std::string at = " at " + std::to_string(rate);
+        cases.push_back({"noise" + at, rate, testsignals::noiseFrames(rate / 2, rate, 0.9)});
+        cases.push_back({"sines" + at, rate, sines});
+        cases.push_back({"clicks" + at, rate, clicks});
+    }
+    cases.push_back({"mono clicks", 48000, cases[5].frames, 1});
+    SoundReaderSndfile reader;
+    if (reader.open(musicPath()) == SoundTools::StatusOk) {
+        const unsigned int rate = reader.getSampleRate();
+        auto buffer = SoundBuffer::createNew(rate);
+        buffer->alloc(60 * rate, 2, 1, 1);
+        reader.rewind();
+        const unsigned int n = reader.stereoRead(buffer, 0);
+        ASSERT_GT(n, 0u);
+        cases.push_back({"music", rate, Frames(buffer->getStereoFrame(0), buffer->getStereoFrame(0) + n), 2, 4096});
+    }
+
+    for (const Case& c : cases) {
+        ebur128_state* meter = ebur128_init(c.channels, c.rate, EBUR128_MODE_TRUE_PEAK);
+        ASSERT_NE(meter, nullptr);
+        std::vector<double> samples;
+        for (const StereoFrame<double>& f : c.frames) {
+            samples.push_back(f.left);
+            if (c.channels == 2)
+                samples.push_back(f.right);
+        }
+        ebur128_add_frames_double(meter, samples.data(), c.frames.size());
+        auto node = makeNode();
+        node->setChannelCount(static_cast<int>(c.channels));
+        runStreamAt(*node, c.frames, c.rate, 4096, c.chunk);
+        for (unsigned int ch = 0; ch < c.channels; ++ch) {
+            double expected = 0.0;
+            ebur128_true_peak(meter, ch, &expected);
+            EXPECT_NEAR(db(node->getTruePeak(static_cast<int>(ch))), db(expected), 0.1) << c.name << " channel " << ch;
+            EXPECT_GE(node->getTruePeak(static_cast<int>(ch)), node->getSamplePeak(static_cast<int>(ch))) << c.name;
+        }
+        ebur128_destroy(&meter);
+    }
+}
+
 // A mono programme read as two equal channels counts its channel once:
 // 3.01 dB below the same samples measured as stereo.
 TEST(LoudnessTest, MonoWeighsItsChannelOnce)
@@ -233,8 +305,7 @@ TEST(LoudnessTest, StatisticsFileRoundTrip)
 // Ten minutes of stereo music against FFmpeg's meter.
 TEST(LoudnessTest, MusicAgainstFFmpeg)
 {
-    const char* env = std::getenv("VEXA_BENCH_AUDIO");
-    const QString path = QDir(QString::fromLocal8Bit(env ? env : VEXA_MUSIC_DIR)).filePath(QStringLiteral("music10.wav"));
+    const QString path = musicPath();
     if (!QFile::exists(path) || std::system("ffmpeg -version > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs ffmpeg and " << path.toStdString();
     const std::string command =
