@@ -7,4 +7,5 @@ set(VEXA_CORE_CLASSES
   SoundAlgoComposite)
 
 set(VEXA_CORE_PRIVATE_SOURCES
-  detail/AdaptiveParallel.h)
+  detail/AdaptiveParallel.h
+  detail/Units.h)

@@ -1,5 +1,7 @@
 #include "BiquadClipFilter.h"
 
+#include "detail/Units.h"
+
 #include <QLoggingCategory>
 #include <QMessageLogger>
 
@@ -7,15 +9,6 @@
 #include <cmath>
 
 namespace SoundTools {
-
-namespace {
-
-double toDb(double x)
-{
-    return x > 1e-20 ? 20.0 * std::log10(x) : -100.0;
-}
-
-} // namespace
 
 BiquadClipFilter::BiquadClipFilter(const double* b, const double* a)
     : BiquadFilter(b, a)
@@ -55,7 +48,7 @@ void BiquadClipFilter::filter(StereoFrame<double>* in, StereoFrame<double>* out,
             continue;
 
         if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-            QMessageLogger().debug() << "clipping : " << toDb(mGain) << "dB";
+            QMessageLogger().debug() << "clipping : " << vexa::detail::amplitudeToDb(mGain) << "dB";
 
         // Gain that puts this frame at 0.8 of full scale. It keeps the sign
         // of the current gain, so that an inverting filter stays inverting.

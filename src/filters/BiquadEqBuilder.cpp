@@ -1,5 +1,7 @@
 #include "BiquadEqBuilder.h"
 
+#include "detail/Units.h"
+
 #include "BiquadClipFilter.h"
 
 #include <QMessageLogger>
@@ -12,7 +14,6 @@ namespace SoundTools {
 namespace {
 
 const double kHalfLn2 = 0.5 * std::log(2.0);
-constexpr double kPi = 3.14159265358979323846;
 
 // Lowest frequency (Hz) and narrowest bandwidth (octaves) a band is computed
 // for. Below them the cookbook formulas degenerate: at 0 Hz sin(w0) is 0 and
@@ -50,7 +51,7 @@ void BiquadEqBuilder::init(unsigned int sampleRate)
         mB1 = mB2 = mA1 = mA2 = 0.0;
         return;
     }
-    const double w0 = 2.0 * kPi * f / fs;
+    const double w0 = 2.0 * vexa::detail::kPi * f / fs;
     const double cs = std::cos(w0);
     const double sn = std::sin(w0);
 

@@ -1,5 +1,7 @@
 #include "Order1FilterBuilder.h"
 
+#include "detail/Units.h"
+
 #include <QMessageLogger>
 
 #include <algorithm>
@@ -9,7 +11,6 @@ namespace SoundTools {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMinFreq = 1.0;
 
 } // namespace
@@ -37,7 +38,7 @@ std::shared_ptr<Filter> Order1FilterBuilder::buildFilter(unsigned int sampleRate
     if (2.0 * f + 1.0 >= fs)
         return std::make_shared<Order1Filter>(passB, passA);
 
-    const double K = std::tan(kPi * f / fs);
+    const double K = std::tan(vexa::detail::kPi * f / fs);
     const double c = 1.0 / K;
     if (mType == LowPass) {
         const double b[2] = {1.0 / (1.0 + c), 1.0 / (1.0 + c)};

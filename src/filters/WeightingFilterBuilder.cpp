@@ -1,5 +1,7 @@
 #include "WeightingFilterBuilder.h"
 
+#include "detail/Units.h"
+
 #include "detail/Polynomial.h"
 
 #include <QMessageLogger>
@@ -12,7 +14,6 @@ namespace SoundTools {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 struct Stage {
     std::valarray<double> b;
@@ -22,8 +23,8 @@ struct Stage {
 // Bilinear image of the analogue section 2 pi f2 s / (s + 2 pi f1)^2.
 Stage stageC(double f1, double f2, double K)
 {
-    const double w1 = 2.0 * kPi * f1;
-    const double w2 = 2.0 * kPi * f2;
+    const double w1 = 2.0 * vexa::detail::kPi * f1;
+    const double w2 = 2.0 * vexa::detail::kPi * f2;
     const double D = (K + w1) * (K + w1);
     return Stage{{w2 * K / D, 0.0, -w2 * K / D}, {1.0, 2.0 * (w1 * w1 - K * K) / D, (K - w1) * (K - w1) / D}};
 }
@@ -31,8 +32,8 @@ Stage stageC(double f1, double f2, double K)
 // Bilinear image of the analogue section s^2 / ((s + 2 pi f1)(s + 2 pi f2)).
 Stage stageA(double f1, double f2, double K)
 {
-    const double w1 = 2.0 * kPi * f1;
-    const double w2 = 2.0 * kPi * f2;
+    const double w1 = 2.0 * vexa::detail::kPi * f1;
+    const double w2 = 2.0 * vexa::detail::kPi * f2;
     const double D = (K + w1) * (K + w2);
     return Stage{{K * K / D, -2.0 * K * K / D, K * K / D}, {1.0, 2.0 * (w1 * w2 - K * K) / D, (K - w1) * (K - w2) / D}};
 }

@@ -17,7 +17,6 @@ namespace {
 using Frame = SoundTools::StereoFrame<double>;
 } // namespace
 
-using vexa::detail::levelDb;
 using vexa::detail::louderChannel;
 
 RMSStepDetector::RMSStepDetector(double noiseThreshold, double rmsTime, double minSlopeTime, OutputMode outputMode,
@@ -43,7 +42,7 @@ int RMSStepDetector::framesOf(double seconds) const
 
 double RMSStepDetector::noiseDb() const
 {
-    return levelDb(mNoiseLevel);
+    return vexa::detail::amplitudeToDb(mNoiseLevel);
 }
 
 double RMSStepDetector::getNoiseThreshold() const

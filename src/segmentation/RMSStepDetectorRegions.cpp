@@ -15,7 +15,6 @@
 #include <cmath>
 #include <iomanip>
 
-using vexa::detail::levelDb;
 
 // ---------------------------------------------------------------------------
 // Queries
@@ -144,7 +143,7 @@ std::ostream& RMSStepDetector::outputRegion(const Region& region) const
     if (region.IsNoise)
         os << "[";
     os << SoundReader::formatLength(begin) << " (" << SoundReader::formatLength(length) << ") : "
-       << levelDb(std::sqrt(region.RMSSqrValue0)) << " " << levelDb(std::sqrt(region.RMSSqrValue1));
+       << vexa::detail::amplitudeToDb(std::sqrt(region.RMSSqrValue0)) << " " << vexa::detail::amplitudeToDb(std::sqrt(region.RMSSqrValue1));
     if (region.IsNoise)
         os << "]";
     os << std::endl;

@@ -1,5 +1,7 @@
 #include "SoundAlgoFFTStats.h"
 
+#include "detail/Units.h"
+
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -7,15 +9,6 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-double levelDb(double power)
-{
-    const double a = std::sqrt(power);
-    return a > 1e-20 ? 20.0 * std::log10(a) : -100.0;
-}
-
-} // namespace
 
 SoundAlgoFFTStats::SoundAlgoFFTStats() = default;
 
@@ -115,7 +108,7 @@ std::vector<double> SoundAlgoFFTStats::getStats()
 {
     std::vector<double> levels(mStats.size());
     for (size_t j = 0; j < levels.size(); ++j)
-        levels[j] = levelDb(mStats[j]);
+        levels[j] = vexa::detail::powerToDb(mStats[j]);
     return levels;
 }
 
@@ -133,11 +126,11 @@ std::vector<double> SoundAlgoFFTStats::getStats(const std::vector<double>& split
             ++j;
             phi += spacing;
         }
-        levels[b] = levelDb(sums[b]);
+        levels[b] = vexa::detail::powerToDb(sums[b]);
     }
     for (; j < mStats.size(); ++j)
         sums[bands - 1] += mStats[j];
-    levels[bands - 1] = levelDb(sums[bands - 1]);
+    levels[bands - 1] = vexa::detail::powerToDb(sums[bands - 1]);
     double loudest = -1000.0;
     for (double l : levels)
         loudest = std::max(loudest, l);

@@ -1,5 +1,7 @@
 #include "SoundAlgoStats.h"
 
+#include "detail/Units.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
@@ -8,11 +10,6 @@
 namespace {
 
 using Frame = SoundTools::StereoFrame<double>;
-
-double levelDb(double x)
-{
-    return x > 1e-20 ? 20.0 * std::log10(x) : -100.0;
-}
 
 // Longest window accepted, in frames: far beyond any real use, and small
 // enough that the frame arithmetic of the loop cannot overflow.
@@ -94,21 +91,21 @@ void SoundAlgoStats::getRMS(Frame& rms) const
     if (mCount == 0)
         return;
     const double n = static_cast<double>(mCount);
-    rms.left = levelDb(std::sqrt(mLeftSqr / n));
-    rms.right = levelDb(std::sqrt(mRightSqr / n));
+    rms.left = vexa::detail::amplitudeToDb(std::sqrt(mLeftSqr / n));
+    rms.right = vexa::detail::amplitudeToDb(std::sqrt(mRightSqr / n));
 }
 
 void SoundAlgoStats::getMax(Frame& max) const
 {
-    max.left = levelDb(mLeftMax);
-    max.right = levelDb(mRightMax);
+    max.left = vexa::detail::amplitudeToDb(mLeftMax);
+    max.right = vexa::detail::amplitudeToDb(mRightMax);
 }
 
 double SoundAlgoStats::getFullRMS() const
 {
     if (mCount == 0)
         return 0.0;
-    return levelDb(std::sqrt((mLeftSqr + mRightSqr) / (2.0 * static_cast<double>(mCount))));
+    return vexa::detail::amplitudeToDb(std::sqrt((mLeftSqr + mRightSqr) / (2.0 * static_cast<double>(mCount))));
 }
 
 void SoundAlgoStats::getGlobalStats(Frame& rms, double& fullRms, Frame& max) const

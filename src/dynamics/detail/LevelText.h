@@ -2,6 +2,8 @@
 #ifndef VEXA_DYNAMICS_LEVELTEXT_H
 #define VEXA_DYNAMICS_LEVELTEXT_H
 
+#include "detail/Units.h"
+
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -9,15 +11,14 @@
 
 namespace vexa_dynamics {
 
-// 20 log10(x), or -100 for x at or below 1e-20.
 inline double toDb(double x)
 {
-    return x > 1e-20 ? 20.0 * std::log10(x) : -100.0;
+    return vexa::detail::amplitudeToDb(x);
 }
 
 inline double fromDb(double db)
 {
-    return std::pow(10.0, db / 20.0);
+    return vexa::detail::dbToAmplitude(db);
 }
 
 // Seconds as hh:mm:ss.sss.

@@ -1,4 +1,5 @@
 #include "detail/Remez.h"
+#include "detail/Units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,8 +28,8 @@ namespace detail {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
+using vexa::detail::kPi;
+using vexa::detail::kTwoPi;
 constexpr int kGridDensity = 16;
 constexpr int kMaxIterations = 40;
 

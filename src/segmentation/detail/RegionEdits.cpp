@@ -1,13 +1,10 @@
 #include "RegionEdits.h"
 
+#include "detail/Units.h"
+
 #include <cmath>
 
 namespace vexa::detail {
-
-double levelDb(double amplitude)
-{
-    return amplitude > 1e-20 ? 20.0 * std::log10(amplitude) : -100.0;
-}
 
 void mergeInto(Region& a, const Region& b)
 {
@@ -82,7 +79,7 @@ std::optional<double> estimateNoise(RegionConstIterator first, RegionConstIterat
     if (candidate && candidate->BeginSample == loudest.BeginSample && candidate->SampleNb == loudest.SampleNb)
         return -defaultDb;
     const double level = candidate ? louderChannel(*candidate) : threshold;
-    return levelDb(1.05 * std::sqrt(level) / std::sqrt(reference));
+    return amplitudeToDb(1.05 * std::sqrt(level) / std::sqrt(reference));
 }
 
 void splitLongRuns(RegionList& regions, int minFrames,
@@ -140,7 +137,7 @@ void mergeNeighbours(RegionList& regions)
 
 double CompressionGains::correctionDb() const
 {
-    return sumFrames > 0 ? levelDb(std::sqrt(sumGain / sumFrames)) : 0.0;
+    return sumFrames > 0 ? amplitudeToDb(std::sqrt(sumGain / sumFrames)) : 0.0;
 }
 
 namespace {

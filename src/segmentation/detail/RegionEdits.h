@@ -8,6 +8,8 @@
 
 #include "RMSStepDetector.h"
 
+#include "detail/Units.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <functional>
@@ -20,9 +22,6 @@ using Region = RMSStepDetector::Region;
 using RegionList = std::vector<Region>;
 using RegionIterator = RegionList::iterator;
 using RegionConstIterator = RegionList::const_iterator;
-
-// The level of an amplitude in dB; -100 dB for silence.
-double levelDb(double amplitude);
 
 // The mean square of the louder and of the quieter channel.
 inline double louderChannel(const Region& r)
