@@ -12,12 +12,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 #include <cmath>
 #include <complex>
+#include <map>
+#include <optional>
 #include <random>
 
 namespace {
@@ -37,7 +41,7 @@ int toolTimeoutMs()
     return 120000 * std::max(1, scale);
 }
 
-ToolRun vexa(const QStringList& args)
+ToolRun runTool(const QStringList& args)
 {
     QProcess p;
     p.start(QStringLiteral(VEXA_TOOL), args);
@@ -54,18 +58,22 @@ ToolRun vexa(const QStringList& args)
     return r;
 }
 
-// A stereo float WAV of the given frames.
+// A stereo float WAV of the given frames (mono: their left channel).
 void writeWav(const QString& name, const std::vector<SoundTools::StereoFrame<double>>& frames, unsigned int rate,
               SoundTools::SoundFormat format = SoundTools::Float,
-              SoundWriterSndfile::FileType type = SoundWriterSndfile::WAV)
+              SoundWriterSndfile::FileType type = SoundWriterSndfile::WAV, int channels = 2)
 {
-    SoundWriterSndfile w(rate, 2, format, type);
+    SoundWriterSndfile w(rate, static_cast<unsigned int>(channels), format, type);
     ASSERT_EQ(w.open(name), SoundTools::StatusOk);
     auto b = SoundBuffer::createNew(rate);
-    b->alloc(static_cast<unsigned int>(frames.size()), 2, 1, 1);
+    b->alloc(static_cast<unsigned int>(frames.size()), channels, 1, 1);
     b->setFrameNB(static_cast<unsigned int>(frames.size()));
-    for (size_t i = 0; i < frames.size(); ++i)
-        *b->getRelStereoFrame(static_cast<int>(i)) = frames[i];
+    for (size_t i = 0; i < frames.size(); ++i) {
+        double* f = b->getRelFrame(static_cast<int>(i));
+        f[0] = frames[i].left;
+        if (channels == 2)
+            f[1] = frames[i].right;
+    }
     ASSERT_FALSE(w.writeBuffer(b, 0));
     w.close();
 }
@@ -135,18 +143,18 @@ QStringList leftovers(const QString& dir)
 
 TEST(VexaTool, HelpAndVersion)
 {
-    ToolRun r = vexa({"--version"});
+    ToolRun r = runTool({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.startsWith("vexa "));
-    for (const char* command : {"info", "process", "split", "analyze", "match", "play", "demo"}) {
-        r = vexa({command, "--help"});
+    for (const char* command : {"info", "process", "split", "analyze", "tag", "match", "play", "demo"}) {
+        r = runTool({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_TRUE(r.out.contains("usage: vexa")) << command;
         EXPECT_TRUE(r.out.contains("examples:")) << command;
     }
-    r = vexa({});
+    r = runTool({});
     EXPECT_EQ(r.status, 2);
-    r = vexa({"frobnicate"});
+    r = runTool({"frobnicate"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.startsWith("vexa: error: unknown command"));
 }
@@ -156,7 +164,7 @@ TEST(VexaTool, InfoReportsTheFile)
     QTemporaryDir dir;
     const QString wav = dir.filePath("tone.wav");
     writeWav(wav, sine(22050, 440, 0.5, 11025), 11025, SoundTools::PCM24);
-    ToolRun r = vexa({"info", "--json", wav});
+    ToolRun r = runTool({"info", "--json", wav});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray files = QJsonDocument::fromJson(r.out.toUtf8()).array();
     ASSERT_EQ(files.size(), 1);
@@ -166,14 +174,14 @@ TEST(VexaTool, InfoReportsTheFile)
     EXPECT_EQ(o.value("sample_format").toString(), "pcm24");
     EXPECT_EQ(o.value("length").toString(), "00:00:02.000");
 
-    r = vexa({"info", wav});
+    r = runTool({"info", wav});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains("00:00:02.000"));
 
     // A lossy file names its codec and has no sample format.
     const QString ogg = dir.filePath("tone.ogg");
     writeWav(ogg, sine(22050, 440, 0.5, 11025), 11025, SoundTools::PCM16, SoundWriterSndfile::OGG);
-    r = vexa({"info", "--json", ogg});
+    r = runTool({"info", "--json", ogg});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonObject v = QJsonDocument::fromJson(r.out.toUtf8()).array()[0].toObject();
     EXPECT_EQ(v.value("codec").toString(), "Vorbis");
@@ -204,7 +212,7 @@ TEST(VexaTool, ProcessRefusesWhatItCannotDo)
             out = dir.filePath(args.last());
             args = args.mid(0, args.indexOf("--out-name"));
         }
-        const ToolRun r = vexa(QStringList({"process", in, out}) + args + QStringList({"--quiet"}));
+        const ToolRun r = runTool(QStringList({"process", in, out}) + args + QStringList({"--quiet"}));
         EXPECT_EQ(r.status, 2) << qPrintable(c.args.join(' '));
         EXPECT_TRUE(r.err.contains(QLatin1String(c.said))) << qPrintable(r.err);
         EXPECT_FALSE(QFile::exists(out)) << qPrintable(c.args.join(' '));
@@ -229,7 +237,7 @@ TEST(VexaTool, CutFilesAreMeasuredAndReported)
         out.write(in.read(in.size() * 2 / 5));
         out.close();
 
-        ToolRun r = vexa({"info", "--json", cut});
+        ToolRun r = runTool({"info", "--json", cut});
         ASSERT_EQ(r.status, 0) << qPrintable(r.err);
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).array()[0].toObject();
         EXPECT_TRUE(o.value("damaged").toBool()) << ext;
@@ -238,7 +246,7 @@ TEST(VexaTool, CutFilesAreMeasuredAndReported)
         EXPECT_LT(frames, 18.0 * rate) << ext;
 
         const QString wav = dir.filePath(QStringLiteral("from-%1.wav").arg(ext));
-        r = vexa({"process", cut, wav, "--quiet"});
+        r = runTool({"process", cut, wav, "--quiet"});
         ASSERT_EQ(r.status, 0) << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("warning") && r.err.contains("a cut or damaged file")) << qPrintable(r.err);
         EXPECT_EQ(static_cast<double>(readWav(wav).size()), frames) << ext;
@@ -263,7 +271,7 @@ TEST(VexaTool, ClippingIsReported)
         bool reported;
     } cases[] = {{"pcm16", true}, {"pcm24", true}, {"float", false}};
     for (const auto& c : cases) {
-        const ToolRun r = vexa({"process", in, dir.filePath("out.wav"), "--gain", "12", "--format", c.format, "--quiet"});
+        const ToolRun r = runTool({"process", in, dir.filePath("out.wav"), "--gain", "12", "--format", c.format, "--quiet"});
         ASSERT_EQ(r.status, 0) << qPrintable(r.err);
         EXPECT_EQ(r.err.contains(QStringLiteral(": %1 samples beyond full scale were clipped").arg(beyond)), c.reported)
             << c.format << ": " << qPrintable(r.err);
@@ -277,7 +285,7 @@ TEST(VexaTool, ClippingIsReported)
         over += 2 * (std::fabs(static_cast<float>(v)) > 1.0);
     }
     writeWav(dir.filePath("loud.wav"), loud, 8000);
-    const ToolRun r = vexa({"split", dir.filePath("loud.wav"), dir.filePath("tracks/t.wav"), "--quiet"});
+    const ToolRun r = runTool({"split", dir.filePath("loud.wav"), dir.filePath("tracks/t.wav"), "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains(QStringLiteral("%1 samples beyond full scale were clipped in the tracks").arg(over))) << qPrintable(r.err);
 }
@@ -290,7 +298,7 @@ TEST(VexaTool, FftBandsKeepATone)
     const QString in = dir.filePath("tone.wav");
     // Not a whole number of frames: the cut last frame must not spread the tone.
     writeWav(in, sine(8192 * 40 + 3000, 300, 0.5, 44100), 44100);
-    const ToolRun r = vexa({"analyze", in, "--fft", "8192", "--json", "--quiet"});
+    const ToolRun r = runTool({"analyze", in, "--fft", "8192", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray bands = QJsonDocument::fromJson(r.out.toUtf8()).object().value("bands").toArray();
     ASSERT_EQ(bands.size(), 10);
@@ -307,7 +315,7 @@ TEST(VexaTool, ProcessRunsTheChainInOrder)
     const QString out = dir.filePath("out.wav");
     const auto x = testsignals::noiseFrames(30000, 3, 0.25);
     writeWav(in, x, 44100);
-    ToolRun r = vexa({"process", in, out, "--eq", "1000:6:0.5", "--gain", "-6", "--format", "float", "--quiet"});
+    ToolRun r = runTool({"process", in, out, "--eq", "1000:6:0.5", "--gain", "-6", "--format", "float", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
 
     auto band = SoundTools::BiquadEqBuilder(SoundTools::BandEq, 1000, 0.5, 6).buildFilter(44100);
@@ -366,8 +374,8 @@ TEST(VexaTool, OutputsKeepLengthAndAlignment)
         const QString out = dir.filePath("out.wav");
         QFile::remove(out);
         const bool match = c.options.front() == QLatin1String("match");
-        const ToolRun r = match ? vexa({"match", in, "--reference", "speech", "--apply", out, "--format", "float", "--quiet"})
-                                : vexa(QStringList{"process", in, out, "--format", "float", "--quiet"} + c.options);
+        const ToolRun r = match ? runTool({"match", in, "--reference", "speech", "--apply", out, "--format", "float", "--quiet"})
+                                : runTool(QStringList{"process", in, out, "--format", "float", "--quiet"} + c.options);
         ASSERT_EQ(r.status, 0) << qPrintable(r.err);
         const auto y = readWav(out);
         const int start = c.options.contains("--start") ? 11025 : 0;
@@ -416,14 +424,14 @@ TEST(VexaTool, SeveralFilesRunSideBySide)
     f.close();
 
     const QString outDir = dir.filePath("out");
-    ToolRun r = vexa(QStringList{"process"} + inputs + QStringList{bad, "--output-dir", outDir, "--gain", "-6",
+    ToolRun r = runTool(QStringList{"process"} + inputs + QStringList{bad, "--output-dir", outDir, "--gain", "-6",
                                                                    "--format", "float", "--jobs", "2"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.count(QStringLiteral("ok ")), 3) << qPrintable(r.out);
     EXPECT_TRUE(r.out.contains(QStringLiteral("failed %1: ").arg(bad))) << qPrintable(r.out);
     for (const QString& in : inputs) {
         const QString single = dir.filePath("single.wav");
-        ASSERT_EQ(vexa({"process", in, single, "--gain", "-6", "--format", "float", "--quiet"}).status, 0);
+        ASSERT_EQ(runTool({"process", in, single, "--gain", "-6", "--format", "float", "--quiet"}).status, 0);
         const auto want = readWav(single);
         const auto got = readWav(QDir(outDir).filePath(QFileInfo(in).fileName()));
         ASSERT_EQ(got.size(), want.size());
@@ -431,7 +439,7 @@ TEST(VexaTool, SeveralFilesRunSideBySide)
             ASSERT_EQ(got[i].left, want[i].left) << i;
     }
 
-    r = vexa(QStringList{"analyze"} + inputs + QStringList{"--bands", "none", "--json"});
+    r = runTool(QStringList{"analyze"} + inputs + QStringList{"--bands", "none", "--json"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
@@ -452,22 +460,22 @@ TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
     const QString in = dir.filePath("in.wav");
     writeWav(in, sine(4410, 440, 0.5, 44100), 44100);
 
-    ToolRun r = vexa({"info", dir.filePath("missing.wav")});
+    ToolRun r = runTool({"info", dir.filePath("missing.wav")});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.startsWith("vexa: error: ")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("missing.wav"));
     EXPECT_EQ(r.err.count('\n'), 1);
 
-    r = vexa({"process", in, dir.filePath("o.wav"), "--bogus"});
+    r = runTool({"process", in, dir.filePath("o.wav"), "--bogus"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("unknown option --bogus"));
-    r = vexa({"process", in, dir.filePath("o.wav"), "--eq", "loud"});
+    r = runTool({"process", in, dir.filePath("o.wav"), "--eq", "loud"});
     EXPECT_EQ(r.status, 2);
-    r = vexa({"process", in, dir.filePath("o.wav"), "--preset", "Nope"});
+    r = runTool({"process", in, dir.filePath("o.wav"), "--preset", "Nope"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("Classical")) << qPrintable(r.err);
 
-    r = vexa({"process", in, dir.filePath("no/such/dir/o.wav"), "--quiet"});
+    r = runTool({"process", in, dir.filePath("no/such/dir/o.wav"), "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("no/such/dir/o.wav")) << qPrintable(r.err);
 
@@ -477,14 +485,14 @@ TEST(VexaTool, ErrorsAreOneLineWithTheFileAndNoHalfFiles)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(5000, '\x5a'));
     f.close();
-    r = vexa({"process", bad, dir.filePath("o.wav"), "--quiet"});
+    r = runTool({"process", bad, dir.filePath("o.wav"), "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("bad.wav")) << qPrintable(r.err);
 
     // A target that is a directory: the finished file cannot take its place,
     // and nothing is left behind.
     ASSERT_TRUE(QDir(dir.path()).mkdir("taken.wav"));
-    r = vexa({"process", in, dir.filePath("taken.wav"), "--quiet"});
+    r = runTool({"process", in, dir.filePath("taken.wav"), "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(leftovers(dir.path()), QStringList({"bad.wav", "in.wav"}));
 }
@@ -522,7 +530,7 @@ TEST(VexaTool, SplitWritesOneFilePerTrack)
     f.close();
 
     QDir(dir.path()).mkdir("out");
-    ToolRun r = vexa({"split", in, dir.filePath("out/t.flac"), "--load-regions", saved, "--json", "--labels",
+    ToolRun r = runTool({"split", in, dir.filePath("out/t.flac"), "--load-regions", saved, "--json", "--labels",
                   dir.filePath("t.txt"), "--cue", dir.filePath("t.cue"), "--album", "Side", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonObject result = QJsonDocument::fromJson(r.out.toUtf8()).object();
@@ -545,12 +553,12 @@ TEST(VexaTool, SplitWritesOneFilePerTrack)
     // Tracks shorter than the minimum join their neighbours, and the tool
     // says so; a single track shorter than the minimum is refused. The
     // output folder is created.
-    r = vexa({"split", in, dir.filePath("new/u.wav"), "--load-regions", saved, "--min-track", "60", "--quiet"});
+    r = runTool({"split", in, dir.filePath("new/u.wav"), "--load-regions", saved, "--min-track", "60", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     EXPECT_EQ(r.err.count("joined to the one"), 2) << qPrintable(r.err);
     EXPECT_EQ(readWav(dir.filePath("new/001-u.wav")).size(), 130u * rate);
     EXPECT_FALSE(QFile::exists(dir.filePath("new/002-u.wav")));
-    r = vexa({"split", in, dir.filePath("out/u.wav"), "--load-regions", saved, "--min-track", "200", "--quiet"});
+    r = runTool({"split", in, dir.filePath("out/u.wav"), "--load-regions", saved, "--min-track", "200", "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("shorter than --min-track 200 s; nothing written")) << qPrintable(r.err);
     EXPECT_FALSE(QFile::exists(dir.filePath("out/001-u.wav")));
@@ -596,7 +604,7 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
     const QString in = dir.filePath("side.wav");
     writeWav(in, side, rate);
 
-    ToolRun r = vexa({"split", in, "--dry-run", "--json", "--quiet"});
+    ToolRun r = runTool({"split", in, "--dry-run", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray tracks = QJsonDocument::fromJson(r.out.toUtf8()).object().value("tracks").toArray();
     ASSERT_EQ(tracks.size(), 3);
@@ -609,7 +617,7 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
     // The picture: well-formed SVG with one shaded, numbered band per track,
     // in order, as wide as the track is long, and the level envelope.
     const QString svg = dir.filePath("side.svg");
-    r = vexa({"split", in, "--dry-run", "--plot", svg, "--quiet"});
+    r = runTool({"split", in, "--dry-run", "--plot", svg, "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     QFile file(svg);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -669,7 +677,7 @@ TEST(VexaTool, SplitFindsTracksBetweenNoiseGaps)
 TEST(VexaTool, DemoSplitsItsSide)
 {
     QTemporaryDir dir;
-    ToolRun r = vexa({"demo", dir.path(), "--duration", "120", "--quiet"});
+    ToolRun r = runTool({"demo", dir.path(), "--duration", "120", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.out) << qPrintable(r.err);
     EXPECT_TRUE(r.out.contains("6 of 6 tracks written"));
     for (int t = 1; t <= 6; ++t)
@@ -682,7 +690,7 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
     QTemporaryDir dir;
     const QString in = dir.filePath("tone.wav");
     writeWav(in, sine(44100 * 3, 1000, 0.5, 44100), 44100);
-    ToolRun r = vexa({"analyze", in, "--bands", "200,5000", "--json", "--quiet"});
+    ToolRun r = runTool({"analyze", in, "--bands", "200,5000", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     // Left: amplitude 0.5, RMS 0.5/sqrt 2; right half of it.
@@ -702,7 +710,7 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
     // The band picture: one bar per band on a logarithmic frequency axis
     // (20 Hz at the left), the loudest band the tallest.
     const QString svg = dir.filePath("bands.svg");
-    r = vexa({"analyze", in, "--bands", "200,5000", "--plot", svg, "--quiet"});
+    r = runTool({"analyze", in, "--bands", "200,5000", "--plot", svg, "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     QFile picture(svg);
     ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
@@ -724,11 +732,11 @@ TEST(VexaTool, AnalyzeMeasuresAndStores)
     EXPECT_NEAR(bars[1].width / bars[0].width, std::log(5000.0 / 200.0) / std::log(200.0 / 20.0), 0.01);
     EXPECT_NEAR(bars[2].width / bars[0].width, std::log(22050.0 / 5000.0) / std::log(200.0 / 20.0), 0.01);
 
-    r = vexa({"analyze", in, "--bands", "5000,200"});
+    r = runTool({"analyze", in, "--bands", "5000,200"});
     EXPECT_EQ(r.status, 2);
 
     // Whole-file levels only: the same levels, no band.
-    r = vexa({"analyze", in, "--bands", "none", "--json", "--quiet"});
+    r = runTool({"analyze", in, "--bands", "none", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonObject levels = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(levels.value("bands").toArray().size(), 0);
@@ -743,7 +751,7 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
     QTemporaryDir dir;
     const QString pink = dir.filePath("pink.wav");
     writeWav(pink, logSines(44100 * 4, 44100, 0.0), 44100);
-    ToolRun r = vexa({"match", pink, "--json", "--quiet"});
+    ToolRun r = runTool({"match", pink, "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(o.value("reference").toString(), "pink noise");
@@ -770,10 +778,10 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
         }
         return -1.0;
     };
-    r = vexa({"match", tilted, "--reference", "pink noise", "--apply", corrected, "--json", "--quiet"});
+    r = runTool({"match", tilted, "--reference", "pink noise", "--apply", corrected, "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const double before = pinkDistance(r.out);
-    r = vexa({"match", corrected, "--json", "--quiet"});
+    r = runTool({"match", corrected, "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const double after = pinkDistance(r.out);
     EXPECT_GT(before, 2.5);
@@ -782,7 +790,7 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
 
     // The picture: the recording's bars, the reference and the correction.
     const QString svg = dir.filePath("match.svg");
-    r = vexa({"match", tilted, "--plot", svg, "--quiet"});
+    r = runTool({"match", tilted, "--plot", svg, "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     EXPECT_TRUE(r.out.contains("pink noise (nearest)"));
     QFile picture(svg);
@@ -808,7 +816,7 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
                    {"Class": "SoundStatReference", "Name": "broken", "Version": "1",
                     "Frequency": [1000, 4000], "RelativeLevel": [0]}])");
     text.close();
-    r = vexa({"match", pink, "--catalog", catalog, "--reference", "dark", "--json", "--quiet"});
+    r = runTool({"match", pink, "--catalog", catalog, "--reference", "dark", "--json", "--quiet"});
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     bands = QJsonDocument::fromJson(r.out.toUtf8()).object().value("bands").toArray();
     ASSERT_EQ(bands.size(), 2);
@@ -817,16 +825,16 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
 
     // Errors: no such reference (the names listed), an incomplete one, no
     // reference for the default bands, a catalog that is not one.
-    r = vexa({"match", pink, "--catalog", catalog, "--reference", "bright"});
+    r = runTool({"match", pink, "--catalog", catalog, "--reference", "bright"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("broken, dark")) << qPrintable(r.err);
-    r = vexa({"match", pink, "--catalog", catalog, "--reference", "broken"});
+    r = runTool({"match", pink, "--catalog", catalog, "--reference", "broken"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("incomplete")) << qPrintable(r.err);
-    r = vexa({"match", pink, "--catalog", catalog});
+    r = runTool({"match", pink, "--catalog", catalog});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("no reference for the bands")) << qPrintable(r.err);
-    r = vexa({"match", pink, "--catalog", pink});
+    r = runTool({"match", pink, "--catalog", pink});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.startsWith("vexa: error: " + pink)) << qPrintable(r.err);
 
@@ -834,14 +842,242 @@ TEST(VexaTool, MatchComparesWithTheReferenceAndCorrects)
     // whose Nyquist frequency lies below the reference's bands.
     const QString silent = dir.filePath("silent.wav");
     writeWav(silent, std::vector<SoundTools::StereoFrame<double>>(44100, {0.0, 0.0}), 44100);
-    r = vexa({"match", silent, "--quiet"});
+    r = runTool({"match", silent, "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("digital silence")) << qPrintable(r.err);
     const QString narrow = dir.filePath("narrow.wav");
     writeWav(narrow, sine(16000, 1000, 0.5, 16000), 16000);
-    r = vexa({"match", narrow, "--quiet"});
+    r = runTool({"match", narrow, "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("beyond the Nyquist frequency")) << qPrintable(r.err);
+}
+
+// A 1 kHz tone of equal amplitude in both channels: BS.1770's K-weighting
+// has a gain of +0.691 dB at 1 kHz, which its -0.691 dB offset cancels, so
+// its loudness is 20 log10(amplitude) LUFS (stereo), 3.01 dB less as mono.
+std::vector<SoundTools::StereoFrame<double>> tone(double seconds, double levelDb, unsigned int rate)
+{
+    std::vector<SoundTools::StereoFrame<double>> f = sine(static_cast<unsigned int>(seconds * rate), 1000,
+                                                          std::pow(10.0, levelDb / 20), rate, 0.3);
+    for (auto& x : f)
+        x.right = x.left;
+    return f;
+}
+
+QJsonObject jsonOf(const ToolRun& r)
+{
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+// The ReplayGain tags of a file as the usual tools read them (upper-case
+// names); nullopt when the tool for its format is not installed.
+std::optional<std::map<QString, QString>> replayGainTags(const QString& file)
+{
+    const QString ext = QFileInfo(file).suffix();
+    const QString program = ext == "flac" ? "metaflac" : ext == "ogg" ? "vorbiscomment" : "ffprobe";
+    if (QStandardPaths::findExecutable(program).isEmpty())
+        return std::nullopt;
+    const QStringList args = ext == "flac" ? QStringList{"--export-tags-to=-", file}
+        : ext == "ogg" ? QStringList{"-l", file}
+                       : QStringList{"-v", "error", "-show_entries", "format_tags", "-of", "default=noprint_wrappers=1", file};
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished();
+    std::map<QString, QString> tags;
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
+        const QString name = line.section('=', 0, 0).remove("TAG:").toUpper();
+        if (name.startsWith("REPLAYGAIN_"))
+            tags[name] = line.section('=', 1);
+    }
+    return tags;
+}
+
+// Stereo, mono and silence measured by analyze, in the text and the JSON and
+// kept in the statistics file.
+TEST(VexaToolLoudness, AnalyzeMeasuresLoudness)
+{
+    QTemporaryDir dir;
+    const double nan = std::nan("");
+    const struct {
+        const char* name;
+        int channels;
+        double levelDb; // NaN: silence
+        double lufs;    // NaN: none
+    } cases[] = {
+        {"stereo", 2, -23.0, -23.0},
+        {"mono", 1, -23.0, -23.0 - 3.0103},
+        {"silence", 2, nan, nan},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString in = dir.filePath(QStringLiteral("%1.wav").arg(c.name));
+        auto frames = tone(20, std::isnan(c.levelDb) ? -200 : c.levelDb, 48000);
+        if (std::isnan(c.levelDb))
+            std::fill(frames.begin(), frames.end(), SoundTools::StereoFrame<double>{0.0, 0.0});
+        writeWav(in, frames, 48000, SoundTools::Float, SoundWriterSndfile::WAV, c.channels);
+        ToolRun r = runTool({"analyze", in, "--bands", "none", "--json", "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        const QJsonObject o = jsonOf(r);
+        SoundStatFile file;
+        ASSERT_TRUE(file.readJSonFile(dir.filePath(QStringLiteral("%1.ssf").arg(c.name))));
+        ASSERT_TRUE(file.hasLoudnessResults());
+        if (std::isnan(c.lufs)) {
+            EXPECT_TRUE(o.value("loudness_lufs").isNull());
+            EXPECT_TRUE(o.value("true_peak_dbtp").isNull());
+            EXPECT_TRUE(std::isinf(file.getLoudness().integratedLufs));
+            r = runTool({"analyze", in, "--bands", "none", "--quiet"});
+            EXPECT_TRUE(r.out.contains("-inf LUFS")) << qPrintable(r.out);
+            continue;
+        }
+        EXPECT_NEAR(o.value("loudness_lufs").toDouble(), c.lufs, 0.1);
+        EXPECT_NEAR(o.value("true_peak_dbtp").toDouble(), c.levelDb, 0.1);
+        EXPECT_NEAR(o.value("loudness_range_lu").toDouble(), 0.0, 0.1);
+        EXPECT_NEAR(file.getLoudness().integratedLufs, c.lufs, 0.1);
+    }
+}
+
+// --loudness brings the output to the target, within 0.2 LU as measured on
+// the file written, with no true peak above the ceiling: a plain gain for a
+// tone, the limiter where clicks would pass the ceiling (also through lossy
+// encoders, whose peaks move). The tone's amplitude after a plain gain is
+// checked on the samples.
+TEST(VexaToolLoudness, ProcessBringsTheOutputToTheTarget)
+{
+    QTemporaryDir dir;
+    const unsigned int rate = 48000;
+    const QString plain = dir.filePath("tone.wav");
+    writeWav(plain, tone(20, -23, rate), rate);
+    auto clicked = tone(20, -26, rate);
+    for (unsigned int s = 0; s < 20; ++s) {
+        for (unsigned int i = 0; i < 96; ++i) // 2 ms at 3 kHz, half of full scale
+            clicked[s * rate + rate / 2 + i].left = clicked[s * rate + rate / 2 + i].right =
+                0.5 * std::sin(2 * M_PI * 3000.0 * i / rate);
+    }
+    const QString clicks = dir.filePath("clicks.wav");
+    writeWav(clicks, clicked, rate);
+    const struct {
+        QString in;
+        const char* out;
+        double target;
+        double ceiling;
+        bool limited;
+    } cases[] = {
+        {plain, "tone16.wav", -16, -1, false},
+        {clicks, "clicks16.flac", -16, -1, true},
+        {clicks, "clicks14.mp3", -14, -2, true},
+        {clicks, "clicks14.ogg", -14, -2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        const QString out = dir.filePath(c.out);
+        ToolRun r = runTool({"process", c.in, out, "--loudness", QString::number(c.target), "--true-peak",
+                          QString::number(c.ceiling), "--json", "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        EXPECT_EQ(jsonOf(r).value("limited").toBool(), c.limited);
+        r = runTool({"analyze", out, "--bands", "none", "--json", "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        EXPECT_NEAR(jsonOf(r).value("loudness_lufs").toDouble(), c.target, 0.2);
+        EXPECT_LE(jsonOf(r).value("true_peak_dbtp").toDouble(), c.ceiling);
+        if (!c.limited) {
+            double peak = 0;
+            for (const auto& f : readWav(out))
+                peak = std::max(peak, std::fabs(f.left));
+            EXPECT_NEAR(20 * std::log10(peak), c.target, 0.2);
+        }
+    }
+
+    const QString silent = dir.filePath("silent.wav");
+    writeWav(silent, std::vector<SoundTools::StereoFrame<double>>(rate, {0.0, 0.0}), rate);
+    const struct {
+        QStringList args;
+        int status;
+        const char* says;
+    } refused[] = {
+        {{plain, dir.filePath("o.wav"), "--loudness", "5"}, 2, "-70 to 0"},
+        {{plain, dir.filePath("o.wav"), "--loudness", "-75"}, 2, "-70 to 0"},
+        {{plain, dir.filePath("o.wav"), "--true-peak", "-1"}, 2, "goes with --loudness"},
+        {{silent, dir.filePath("o.wav"), "--loudness", "-16"}, 1, "silent"},
+    };
+    for (const auto& c : refused) {
+        const ToolRun r = runTool(QStringList{"process"} + c.args + QStringList{"--quiet"});
+        EXPECT_EQ(r.status, c.status) << qPrintable(c.args.join(' '));
+        EXPECT_TRUE(r.err.contains(c.says)) << qPrintable(r.err);
+        EXPECT_FALSE(QFile::exists(dir.filePath("o.wav")));
+    }
+}
+
+// Three tones of known loudness as a side: each track's gain is -18 LUFS
+// less its level, the album's from the mean power of the three (equal
+// lengths, none under the relative gate), the peaks the tones' amplitudes;
+// the tags read back by the format's own tools.
+TEST(VexaToolLoudness, SplitAndTagWriteReplayGain)
+{
+    QTemporaryDir dir;
+    const unsigned int rate = 44100;
+    const double levels[] = {-20, -26, -14};
+    std::vector<SoundTools::StereoFrame<double>> side(rate, {0.0, 0.0});
+    double power = 0;
+    for (double level : levels) {
+        const auto t = tone(12, level, rate);
+        side.insert(side.end(), t.begin(), t.end());
+        side.resize(side.size() + 2 * rate, {0.0, 0.0});
+        power += std::pow(10.0, level / 10) / 3;
+    }
+    const double albumGain = -18 - 10 * std::log10(power);
+    const QString in = dir.filePath("side.wav");
+    writeWav(in, side, rate);
+    // The lossy encoders change the level a little.
+    for (const auto& [ext, tolerance] : {std::pair<QString, double>{"flac", 0.05}, {"ogg", 0.1}, {"mp3", 0.8}}) {
+        SCOPED_TRACE(qPrintable(ext));
+        ToolRun r = runTool({"split", in, dir.filePath("out/s." + ext), "--replaygain", "--quiet"});
+        ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+        for (int t = 0; t < 3; ++t) {
+            const auto tags = replayGainTags(dir.filePath(QStringLiteral("out/00%1-s.%2").arg(t + 1).arg(ext)));
+            if (!tags)
+                GTEST_SKIP() << "no tool to read the tags of ." << qPrintable(ext);
+            ASSERT_EQ(tags->size(), 4u);
+            EXPECT_TRUE(tags->at("REPLAYGAIN_TRACK_GAIN").endsWith(" dB"));
+            EXPECT_NEAR(tags->at("REPLAYGAIN_TRACK_GAIN").section(' ', 0, 0).toDouble(), -18 - levels[t], tolerance);
+            EXPECT_NEAR(tags->at("REPLAYGAIN_ALBUM_GAIN").section(' ', 0, 0).toDouble(), albumGain, tolerance);
+            EXPECT_NEAR(20 * std::log10(tags->at("REPLAYGAIN_TRACK_PEAK").toDouble()), levels[t], tolerance + 0.3);
+            EXPECT_NEAR(20 * std::log10(tags->at("REPLAYGAIN_ALBUM_PEAK").toDouble()), -14, tolerance + 0.3);
+        }
+    }
+
+    // tag: a read-only file stops the run before anything is written; a
+    // silent file is not tagged.
+    const QString a = dir.filePath("a.flac");
+    const QString b = dir.filePath("b.flac");
+    writeWav(a, tone(5, -20, rate), rate, SoundTools::PCM16, SoundWriterSndfile::FLAC);
+    writeWav(b, tone(5, -20, rate), rate, SoundTools::PCM16, SoundWriterSndfile::FLAC);
+    QFile::setPermissions(b, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    QFile original(b);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    original.close();
+    ToolRun r = runTool({"tag", a, b, "--album", "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("b.flac") && r.err.contains("read-only")) << qPrintable(r.err);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), bytes);
+    EXPECT_EQ(leftovers(dir.path()), QStringList({"a.flac", "b.flac", "side.wav"}));
+    const auto untouched = replayGainTags(a);
+    if (untouched) {
+        EXPECT_TRUE(untouched->empty());
+    }
+
+    const QString silent = dir.filePath("silent.flac");
+    writeWav(silent, std::vector<SoundTools::StereoFrame<double>>(rate, {0.0, 0.0}), rate, SoundTools::PCM16,
+             SoundWriterSndfile::FLAC);
+    r = runTool({"tag", a, silent, "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("silent.flac is silent")) << qPrintable(r.err);
+    const auto tagged = replayGainTags(a);
+    const auto none = replayGainTags(silent);
+    if (tagged && none) {
+        EXPECT_NEAR(tagged->at("REPLAYGAIN_TRACK_GAIN").section(' ', 0, 0).toDouble(), 2.0, 0.05);
+        EXPECT_TRUE(none->empty());
+    }
 }
 
 // Playback through the audio server the test suite starts (PULSE_SERVER):
@@ -855,10 +1091,10 @@ TEST(VexaToolPlay, PlaysFilesToTheEnd)
     const QString b = dir.filePath("b.wav");
     writeWav(a, sine(22050, 440, 0.3, 44100), 44100, SoundTools::PCM16);
     writeWav(b, sine(22050, 660, 0.3, 44100), 44100, SoundTools::PCM16);
-    ToolRun r = vexa({"play", a, b, "--preset", "Rock", "--bass-boost", "--amp", "3", "--quiet"});
+    ToolRun r = runTool({"play", a, b, "--preset", "Rock", "--bass-boost", "--amp", "3", "--quiet"});
     EXPECT_EQ(r.status, 0) << qPrintable(r.err);
 
-    r = vexa({"play", a, "--preset", "Nope"});
+    r = runTool({"play", a, "--preset", "Nope"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("Rock")) << qPrintable(r.err);
 }

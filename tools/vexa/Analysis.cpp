@@ -21,11 +21,13 @@ struct AnalysisTree {
     SoundRef<SoundAlgoStats> whole;
     SoundRef<RMSStepDetector> detector;
     SoundRef<SoundAlgoFFTStats> fftStats;
+    SoundRef<SoundAlgoLoudness> loudness;
     SoundAlgoStats::FrequencyBuilder bandBuilder;
     std::vector<SoundRef<SoundAlgoStats>> bandStats;
 };
 
-void buildTree(const AnalysisSettings& settings, long long streamEnd, AnalysisTree& t)
+// loudnessChannels: the file's, 1 for mono (see SoundAlgoLoudness).
+void buildTree(const AnalysisSettings& settings, long long streamEnd, int loudnessChannels, AnalysisTree& t)
 {
     SoundRef<SoundAlgoComposite> branches(new SoundAlgoComposite(QStringLiteral("analysis")));
     t.whole.reset(new SoundAlgoStats(SoundAlgoStats::STATS_ONLY));
@@ -34,6 +36,12 @@ void buildTree(const AnalysisSettings& settings, long long streamEnd, AnalysisTr
         branches->addNewBranch();
         t.detector.reset(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput));
         branches->pushAlgo(SoundRef<RMSStepDetector>(t.detector).take());
+    }
+    if (settings.loudness) {
+        branches->addNewBranch();
+        t.loudness.reset(new SoundAlgoLoudness());
+        t.loudness->setChannelCount(loudnessChannels);
+        branches->pushAlgo(SoundRef<SoundAlgoLoudness>(t.loudness).take());
     }
     if (settings.fftSize > 0) {
         branches->addNewBranch();
@@ -73,7 +81,7 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
         return ExitUsage;
     }
     AnalysisTree tree;
-    buildTree(settings, static_cast<long long>(reader->getOffset()) + reader->getFrameNB(), tree);
+    buildTree(settings, static_cast<long long>(reader->getOffset()) + reader->getFrameNB(), loudnessChannels(*reader), tree);
     SoundTools::Status status;
     {
         Progress bar(QStringLiteral("analyse %1").arg(QFileInfo(fileName).fileName()), rate, settings.progress);
@@ -94,6 +102,10 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
         result.file.setStats(splits, tree.bandBuilder.getStatsVector(), true);
     if (tree.detector)
         result.file.setStepDetector(tree.detector.get(), true);
+    if (tree.loudness) {
+        result.loudness = figuresOf(*tree.loudness);
+        result.file.setLoudness(*tree.loudness);
+    }
     return ExitOk;
 }
 

@@ -2,6 +2,8 @@
 #ifndef VEXA_TOOL_ANALYSIS_H
 #define VEXA_TOOL_ANALYSIS_H
 
+#include "Loudness.h"
+
 #include <vexa/vexa.h>
 
 #include <QString>
@@ -13,6 +15,7 @@ struct Analysis {
     SoundTools::StereoFrame<double> rms{-100.0, -100.0};
     SoundTools::StereoFrame<double> peak{-100.0, -100.0};
     double fullRmsDb = -100.0;
+    LoudnessFigures loudness; // when the settings ask for it
     // Band levels split at the requested frequencies, and the segmentation.
     SoundStatFile file;
 };
@@ -22,12 +25,13 @@ struct AnalysisSettings {
     std::vector<double> splits; // band splits (none: no band data)
     unsigned int fftSize = 0;   // band levels from FFT statistics when not 0
     bool segmentation = true;   // the step detector's regions
+    bool loudness = false;      // EBU R128 loudness and true peak, kept in the file too
     bool progress = true;
 };
 
 // One pass over a file: whole-file levels and, as the settings say, the
 // level of each band between the splits (a tree of band splits, or FFT
-// statistics) and the segmentation. ExitOk, or an exit status with `error`
+// statistics), the segmentation and the loudness. ExitOk, or an exit status with `error`
 // set (ExitUsage when a split lies beyond the file's Nyquist frequency).
 int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analysis& result, QString& error);
 

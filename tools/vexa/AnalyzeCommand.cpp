@@ -7,6 +7,7 @@
 #include "Batch.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Loudness.h"
 #include "Plot.h"
 #include "Tracks.h"
 
@@ -52,6 +53,9 @@ QByteArray analyzeJson(const AnalyzeResult& r)
                         {"rms_right_db", rounded(r.rmsRightDb)},
                         {"peak_left_db", rounded(r.peakLeftDb)},
                         {"peak_right_db", rounded(r.peakRightDb)},
+                        {"loudness_lufs", levelJson(r.loudnessLufs)},
+                        {"loudness_range_lu", rounded(r.loudnessRangeLu)},
+                        {"true_peak_dbtp", levelJson(r.truePeakDbtp)},
                         {"bands", bands},
                         {"regions", r.regions},
                         {"tracks", r.longTracks}};
@@ -63,6 +67,11 @@ QByteArray analyzeText(const AnalyzeResult& r)
     QByteArray text = strf("%s\n", qUtf8Printable(r.file));
     text += strf("  RMS            %7.2f dB (left %.2f, right %.2f)\n", r.rmsDb, r.rmsLeftDb, r.rmsRightDb);
     text += strf("  peak           left %.2f dB, right %.2f dB\n", r.peakLeftDb, r.peakRightDb);
+    if (std::isfinite(r.loudnessLufs))
+        text += strf("  loudness       %7.2f LUFS (range %.2f LU)\n", r.loudnessLufs, r.loudnessRangeLu);
+    else
+        text += "  loudness          -inf LUFS (silence: nothing above the -70 LUFS gate)\n";
+    text += "  true peak      " + levelText(r.truePeakDbtp).rightJustified(7) + " dBTP\n";
     if (!r.relativeDb.empty())
         text += "  bands (relative to the loudest):\n";
     for (size_t b = 0; b < r.relativeDb.size(); ++b)
@@ -126,6 +135,9 @@ AnalyzeResult resultOf(const QString& in, const Analysis& analysis, const std::v
     r.rmsRightDb = analysis.rms.right;
     r.peakLeftDb = analysis.peak.left;
     r.peakRightDb = analysis.peak.right;
+    r.loudnessLufs = analysis.loudness.integratedLufs;
+    r.loudnessRangeLu = analysis.loudness.rangeLu;
+    r.truePeakDbtp = analysis.loudness.truePeakDbtp;
     r.splits = freqs;
     r.sampleRate = analysis.sampleRate;
     r.relativeDb = analysis.file.getRelativeLevels();
@@ -167,6 +179,7 @@ int runAnalyze(const ParsedArgs& args)
     settings.splits = freqs;
     settings.fftSize = static_cast<unsigned int>(fftSize);
     settings.progress = !args.has("quiet");
+    settings.loudness = true;
     const int code = analyseFile(in, settings, analysis, error);
     if (code != ExitOk)
         return fail(error, code);
@@ -186,11 +199,13 @@ int runAnalyze(const ParsedArgs& args)
 const Command& analyzeCommand()
 {
     static const Command command{
-        "analyze", "analyze IN", "levels, band levels and segmentation, kept in IN.ssf",
+        "analyze", "analyze IN", "levels, loudness, band levels and segmentation, kept in IN.ssf",
         "vexa analyze IN... [--bands F1,F2,...] [--fft N] [--json] [--plot FILE.svg] [--jobs N]",
-        "Measures IN in one pass: RMS and peak levels, the level of each frequency band (a tree of band splits,\n"
+        "Measures IN in one pass: RMS and peak levels, the loudness (EBU R128 integrated loudness in LUFS,\n"
+        "loudness range in LU, true peak in dBTP), the level of each frequency band (a tree of band splits,\n"
         "or FFT statistics with --fft), and its segmentation into regions of steady level. Writes them next to\n"
-        "IN as a statistics file (IN with the extension .ssf) and prints the levels.",
+        "IN as a statistics file (IN with the extension .ssf) and prints the levels. Silence has no loudness:\n"
+        "-inf in the text, null in the JSON.",
         joinOptions({{
             {"bands", "F1,F2,...", "crossover frequencies of the bands (default 250,500,1000,2000,3000,4000,6000,8000,10000), "
                                    "or none for the whole-file levels only"},

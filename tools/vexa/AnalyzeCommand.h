@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <limits>
 #include <vector>
 
 struct AnalyzeResult {
@@ -15,6 +16,10 @@ struct AnalyzeResult {
     double rmsRightDb = -100.0;
     double peakLeftDb = -100.0;
     double peakRightDb = -100.0;
+    // EBU R128; -infinity for silence.
+    double loudnessLufs = -std::numeric_limits<double>::infinity();
+    double loudnessRangeLu = 0.0;
+    double truePeakDbtp = -std::numeric_limits<double>::infinity();
     // Band b spans splits[b - 1] to splits[b] (0 Hz and the Nyquist
     // frequency at the ends); its level relative to the loudest band.
     std::vector<double> splits;

@@ -11,6 +11,7 @@ const Command& processCommand();
 const Command& splitCommand();
 const Command& analyzeCommand();
 const Command& matchCommand();
+const Command& tagCommand();
 const Command& playCommand();
 const Command& demoCommand();
 
@@ -18,7 +19,7 @@ const std::vector<const Command*>& commandTable()
 {
     static const std::vector<const Command*> table = {
         &infoCommand(), &processCommand(), &splitCommand(), &analyzeCommand(),
-        &matchCommand(), &playCommand(), &demoCommand(),
+        &tagCommand(), &matchCommand(), &playCommand(), &demoCommand(),
     };
     return table;
 }

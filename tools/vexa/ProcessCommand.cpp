@@ -4,7 +4,9 @@
 #include "Batch.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Normalise.h"
 #include "ProcessSteps.h"
+#include "ReplayGain.h"
 #include "Tracks.h"
 
 #include <vexa/vexa.h>
@@ -27,8 +29,9 @@ int processEach(const ParsedArgs& args, int jobs, const OptionList& options)
     const QStringList passed = optionArguments(args, options, {"jobs", "output-dir", "quiet"});
     return runBatch(args.positional, [&](const QString& input) {
         return QStringList{"process", input, dir.filePath(QFileInfo(input).fileName())} + passed + QStringList{"--quiet"};
-    }, jobs, false);
+    }, jobs, args.has("json"));
 }
+
 
 // What the chain cannot do with this file: filters at or beyond its Nyquist
 // frequency, a start past its end. ExitOk, or ExitUsage with `error` set.
@@ -87,6 +90,18 @@ int runProcess(const ParsedArgs& args)
     SoundIDTag tags;
     reader->getTags(tags);
     applyTagOptions(args, tags);
+    if (build.normalise) {
+        // The input's ReplayGain tags do not hold for an output of another loudness.
+        dropReplayGainTags(tags);
+        NormaliseResult result;
+        status = normaliseFile(*reader, build, in, out, tags, output, result, error);
+        if (status != ExitOk)
+            return fail(error, status);
+        printOut(args.has("json") ? normaliseJson(result) : normaliseText(result));
+        return ExitOk;
+    }
+    if (args.has("json"))
+        return fail(QStringLiteral("--json goes with --loudness (process prints nothing else)"), ExitUsage);
     if (!renderFile(*reader, build.chain.get(), in, out, tags, output, error))
         return fail(error);
     return ExitOk;
@@ -100,14 +115,24 @@ const Command& processCommand()
         "process", "process IN OUT [opts]", "run a file through gain, equalizer and filter steps",
         "vexa process IN OUT [options]  |  vexa process IN... --output-dir DIR [options]",
         "Runs IN through a chain of processing steps, in the order the options are given, and writes OUT.\n"
-        "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).",
-        joinOptions({chainOptions(), {{"quiet", nullptr, "no progress bar"}}, tagOptions(), outputOptions(),
+        "The output format follows OUT's extension: .wav, .flac, .ogg, .mp3 (headerless float otherwise).\n"
+        "With --loudness, the chain's output is measured first (EBU R128) and written with the gain that\n"
+        "brings it to the loudness asked, through a look-ahead limiter where that gain would lift the true\n"
+        "peak above the ceiling (--true-peak, default -1 dBTP); the file written is measured again, and\n"
+        "written once more with a corrected gain when it misses (a few passes at most). The loudness before\n"
+        "and after is printed. A silent input has no loudness: an error, and nothing is written.",
+        joinOptions({chainOptions(),
+                     {{"json", nullptr, "with --loudness: print the measurements as JSON on standard output"},
+                      {"quiet", nullptr, "no progress bar"}},
+                     tagOptions(), outputOptions(),
                      batchOptions(true)}),
         "show this help (tags not given are copied from the input)",
         "  vexa process in.wav out.flac --eq 100:3 --eq 3000:-2:0.5 --gain -1\n"
         "  vexa process side.mp3 side.wav --high-pass 30 --low-shelf 120:2 --start 1.5\n"
         "  vexa process tape.flac tape_levelled.flac --level -16 --limit 0\n"
-        "  vexa process side_*.flac --output-dir levelled --level -16 --jobs 2\n",
+        "  vexa process side_*.flac --output-dir levelled --level -16 --jobs 2\n"
+        "  vexa process master.wav stream.flac --loudness -14 --true-peak -1\n"
+        "  vexa process talk.wav talk.mp3 --high-pass 80 --loudness -16 --json\n",
         runProcess,
     };
     return command;

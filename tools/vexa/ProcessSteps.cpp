@@ -222,6 +222,29 @@ int setStart(ChainBuild& b, const QString& name, const QString& value)
     return ExitOk;
 }
 
+// --loudness: the gain is measured on the whole chain's output, so the
+// normalisation comes after every step, wherever the option stands.
+int setLoudness(ChainBuild& b, const QString& name, const QString& value)
+{
+    std::vector<double> v;
+    if (!toNumbers(value, v, 1, 1) || v[0] < -70 || v[0] > 0)
+        return bad(b, name, value, "expected an integrated loudness in LUFS (-70 to 0)");
+    b.normalise = true;
+    b.loudnessLufs = v[0];
+    return ExitOk;
+}
+
+int setTruePeak(ChainBuild& b, const QString& name, const QString& value)
+{
+    std::vector<double> v;
+    if (!b.args->has("loudness"))
+        return bad(b, name, value, "goes with --loudness");
+    if (!toNumbers(value, v, 1, 1) || v[0] < -20 || v[0] > 0)
+        return bad(b, name, value, "expected a true-peak ceiling in dBTP (-20 to 0)");
+    b.truePeakDbtp = v[0];
+    return ExitOk;
+}
+
 const ChainStep* findStep(const QString& name)
 {
     for (const ChainStep& s : chainSteps()) {
@@ -271,6 +294,10 @@ const std::vector<ChainStep>& chainSteps()
         {{"level", "DB", "level each part of the recording to DB RMS (a detection pass runs first)"}, S::Node, false, addLeveller},
         {{"multiband", "F1,F2,...", "with --level: level each band between these crossovers separately"},
          S::Setting, false, checkMultiband},
+        {{"loudness", "LUFS", "bring the output to this integrated loudness (EBU R128, -70 to 0), after every other step: "
+                              "a measuring pass, then the gain, limited where it would pass the true-peak ceiling"},
+         S::Setting, false, setLoudness},
+        {{"true-peak", "DBTP", "with --loudness: the true-peak ceiling of the output (default -1)"}, S::Setting, false, setTruePeak},
         {{"start", "SECONDS", "start reading at this time"}, S::Setting, false, setStart},
     };
     return steps;

@@ -33,6 +33,11 @@ struct ChainBuild {
     // file's Nyquist frequency once it is open.
     std::vector<std::pair<QString, double>> frequencies;
     double start = 0; // --start
+    // --loudness and --true-peak: the output brought to this integrated
+    // loudness, its true peak held at or below the ceiling.
+    bool normalise = false;
+    double loudnessLufs = 0;
+    double truePeakDbtp = -1.0;
     QString error;
 };
 
@@ -40,7 +45,7 @@ struct ChainStep {
     enum Kind {
         Section, // a biquad section, joining the open equalizer
         Node,    // a node of its own
-        Setting, // read where it stands (--start, --multiband)
+        Setting, // read where it stands (--start, --multiband, --loudness)
         Design,  // read before the chain is built, the last one given (--transition)
     };
     OptionSpec option;

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Plot.h"
+#include "ReplayGain.h"
 #include "Tracks.h"
 
 #include <vexa/vexa.h>
@@ -60,6 +61,10 @@ struct SplitResult {
     std::vector<const SoundTrackFinder::Gap*> gaps;
     QStringList joined;
     QStringList written;
+    // With --replaygain: each file's gains (under its final name) and the side's.
+    bool replayGain = false;
+    std::vector<TrackGain> gains;
+    AlbumGain album;
 };
 
 QJsonArray trackList(const SplitResult& r)
@@ -88,8 +93,10 @@ QByteArray splitJson(const SplitResult& r)
     QJsonArray files;
     for (const QString& f : r.written)
         files.append(f);
-    return QJsonDocument(QJsonObject{{"tracks", trackList(r)}, {"files", files}, {"joined", QJsonArray::fromStringList(r.joined)}})
-        .toJson();
+    QJsonObject o{{"tracks", trackList(r)}, {"files", files}, {"joined", QJsonArray::fromStringList(r.joined)}};
+    if (r.replayGain)
+        o.insert("replaygain", QJsonDocument::fromJson(replayGainJson(r.gains, r.album)).object());
+    return QJsonDocument(o).toJson();
 }
 
 QByteArray trackLines(const SplitResult& r)
@@ -252,9 +259,35 @@ bool writeSideFiles(const ParsedArgs& args, const QString& in, const RMSStepDete
                      error);
 }
 
+// --replaygain: the complete tracks measured, and tagged with their gains
+// and the side's as an album.
+bool tagTracks(const QStringList& files, bool progress, SplitResult& r, QString& error)
+{
+    std::vector<SoundRef<SoundAlgoLoudness>> nodes;
+    for (const QString& file : files) {
+        SoundRef<SoundAlgoLoudness> node = measureFile(file, progress, error);
+        if (!node)
+            return false;
+        nodes.push_back(std::move(node));
+    }
+    r.replayGain = true;
+    r.gains = trackGains(files, nodes);
+    r.album = albumGain(nodes);
+    for (TrackGain& t : r.gains) {
+        // A track is music: it has loudness unless it is all below the gate.
+        if (t.figures.hasLoudness()) {
+            if (!writeReplayGainTags(t.file, replayGainTags(t, r.album), error))
+                return false;
+            t.tagged = true;
+        }
+    }
+    return true;
+}
+
 // The tracks as files after the template, tagged with the side's tags (but
-// its title and number, which name the side) and the tags given; the
-// tracks are numbered as they are written. False with `error` set.
+// its title and number, which name the side, and its ReplayGain tags, which
+// are not the tracks') and the tags given; the tracks are numbered as they
+// are written. False with `error` set.
 bool writeSplitTracks(const ParsedArgs& args, const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                       const OutputSettings& output, SplitResult& r, QString& error)
 {
@@ -263,10 +296,20 @@ bool writeSplitTracks(const ParsedArgs& args, const QString& in, const QString& 
     if (source && source->open(in) == SoundTools::StatusOk && source->getTags(tags)) {
         tags.title.clear();
         tags.track.clear();
+        dropReplayGainTags(tags);
     }
     applyTagOptions(args, tags);
-    return writeTracks(in, nameTemplate, detector, output.bitrate, output.format, output.progress, &tags, r.written,
-                       error) >= 0;
+    TrackFinisher finish;
+    if (args.has("replaygain")) {
+        finish = [&](const QStringList& files, QString& e) { return tagTracks(files, output.progress, r, e); };
+    }
+    if (writeTracks(in, nameTemplate, detector, output.bitrate, output.format, output.progress, &tags, r.written,
+                    error, finish) < 0)
+        return false;
+    // The files are named where they now are.
+    for (size_t i = 0; i < r.gains.size() && i < static_cast<size_t>(r.written.size()); ++i)
+        r.gains[i].file = r.written[static_cast<int>(i)];
+    return true;
 }
 
 // Finds the tracks (or loads them) and joins the short ones; null with
@@ -328,6 +371,8 @@ int runSplit(const ParsedArgs& args)
     output.progress = !args.has("quiet");
     if (!parseOutputOptions(args, output, error) || (!nameTemplate.isEmpty() && !checkOutputName(nameTemplate, error)))
         return fail(error, ExitUsage);
+    if (args.has("replaygain") && QFileInfo(nameTemplate).suffix().toLower() == QLatin1String("raw"))
+        return fail(QStringLiteral("--replaygain: headerless .raw files have no place for tags"), ExitUsage);
     for (const auto& [name, value] : args.options) {
         if (!readDetectionOption(name, value, settings, error))
             return fail(error, ExitUsage);
@@ -351,6 +396,8 @@ int runSplit(const ParsedArgs& args)
         return fail(error);
     }
     printOut(json ? splitJson(result) : writtenLines(result.written));
+    if (!json && result.replayGain)
+        printOut(replayGainText(result.gains, result.album));
     return ExitOk;
 }
 
@@ -382,6 +429,7 @@ const Command& splitCommand()
             {"split-quiet", "SECONDS", "split long tracks at quiet passages (noise estimated per track)"},
             {"merge", nullptr, "merge neighbouring regions of the same kind"},
             {"min-track", "SECONDS", "tracks shorter than this join their neighbour (default: every track stands)"},
+            {"replaygain", nullptr, "tag every track with its ReplayGain 2.0 gain and peak, and the side's as the album's"},
             {"dry-run", nullptr, "print the tracks found and write nothing"},
             {"regions", "FILE.json", "save the regions"},
             {"load-regions", "FILE.json", "use saved regions instead of detecting"},
@@ -394,7 +442,8 @@ const Command& splitCommand()
         "show this help (the tags go to every file, with its track number)",
         "  vexa split side_a.wav out/side_a.flac --artist \"Band\" --album \"Live\"\n"
         "  vexa split tape.flac tracks/t.wav --dry-run --labels tape.txt\n"
-        "  vexa split side_a.wav --dry-run --plot side_a.svg\n",
+        "  vexa split side_a.wav --dry-run --plot side_a.svg\n"
+        "  vexa split side_a.flac out/side_a.flac --replaygain\n",
         runSplit,
     };
     return command;

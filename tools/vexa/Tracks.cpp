@@ -131,7 +131,7 @@ bool writeTrackFiles(SoundReader& reader, RMSStepDetector* detector, const QStri
 
 int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
-                QStringList& written, QString& error)
+                QStringList& written, QString& error, const TrackFinisher& finish)
 {
     std::unique_ptr<SoundReader> reader = openReader(in, error);
     if (!reader)
@@ -177,8 +177,18 @@ int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector*
             error += QStringLiteral("; tracks 1 to %1 were written").arg(pass.files);
         return -1;
     }
-    // Every file is complete: move them into place.
-    if (!moveIn(QDir(work.path()).entryList(QDir::Files, QDir::Name)))
+    // Every file is complete: finish them and move them into place.
+    const QStringList complete = QDir(work.path()).entryList(QDir::Files, QDir::Name);
+    if (finish) {
+        QStringList paths;
+        for (const QString& name : complete)
+            paths << QDir(work.path()).filePath(name);
+        if (!finish(paths, error)) {
+            error.replace(work.path(), targetDir.path());
+            return -1;
+        }
+    }
+    if (!moveIn(complete))
         return -1;
     return pass.files;
 }

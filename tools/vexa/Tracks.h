@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -67,12 +68,18 @@ SoundRef<RMSStepDetector> detectTracks(const QString& fileName, const SplitSetti
 SoundRef<RMSStepDetector> joinShortTracks(SoundRef<RMSStepDetector> detector, double minSeconds, unsigned int rate,
                                           QStringList& joined);
 
+// What is done to the complete files (their paths in the temporary folder,
+// in track order) before they are moved into place; false with the error
+// set stops the split, and none is moved.
+using TrackFinisher = std::function<bool(const QStringList& files, QString& error)>;
+
 // Writes one file per track after the template (through a temporary folder
-// beside it: the files appear only when all of them are complete). Returns
-// the number of files written, or -1 with `error` set.
+// beside it: the files appear only when all of them are complete, and
+// finished by `finish` when given). Returns the number of files written, or
+// -1 with `error` set.
 int writeTracks(const QString& in, const QString& nameTemplate, RMSStepDetector* detector,
                 unsigned int bitrate, SoundTools::SoundFormat format, bool progress, const SoundIDTag* tags,
-                QStringList& written, QString& error);
+                QStringList& written, QString& error, const TrackFinisher& finish = TrackFinisher());
 
 QString formatSeconds(double seconds);
 
