@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+using vexa::detail::FFTARadix2;
+
 namespace {
 
 std::vector<double> randomFrames(int n)

@@ -15,7 +15,7 @@
 SoundAlgoComposite::SoundAlgoComposite(QString id, bool sharedInput)
     : SoundAlgo(std::move(id))
     , mSharedInput(sharedInput)
-    , mSchedule(std::make_unique<vexa_detail::AdaptiveParallel>())
+    , mSchedule(std::make_unique<vexa::detail::AdaptiveParallel>())
 {
 }
 

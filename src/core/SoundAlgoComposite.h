@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-namespace vexa_detail {
+namespace vexa::detail {
 class AdaptiveParallel;
 }
 
@@ -103,7 +103,7 @@ private:
     bool mSharedInput;
     std::vector<std::vector<SoundAlgo*>> mBranches;
     // Branches run in parallel only while that is measured to be faster.
-    std::unique_ptr<vexa_detail::AdaptiveParallel> mSchedule;
+    std::unique_ptr<vexa::detail::AdaptiveParallel> mSchedule;
 };
 
 #endif

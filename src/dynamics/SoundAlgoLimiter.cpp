@@ -27,7 +27,7 @@ constexpr double SoundAlgoLimiter::kLastResort;
 SoundAlgoLimiter::SoundAlgoLimiter(double levelDb, double lookAheadTime, double releaseTime, const char* debugFile)
     : mLookAheadTime(lookAheadTime)
     , mReleaseTime(releaseTime)
-    , mLevel(vexa_dynamics::fromDb(levelDb))
+    , mLevel(vexa::detail::fromDb(levelDb))
     , mGain(mLevel.load())
 {
     if (debugFile)
@@ -52,14 +52,14 @@ void SoundAlgoLimiter::closeTrace()
 void SoundAlgoLimiter::setLevel(double levelDb)
 {
     QWriteLocker locker(&mLock);
-    const double level = vexa_dynamics::fromDb(levelDb);
+    const double level = vexa::detail::fromDb(levelDb);
     mLevel.store(level);
     mGain = level;
 }
 
 double SoundAlgoLimiter::getLevel(double)
 {
-    return vexa_dynamics::toDb(mLevel.load());
+    return vexa::detail::toDb(mLevel.load());
 }
 
 void SoundAlgoLimiter::reset()
@@ -86,7 +86,7 @@ void SoundAlgoLimiter::changeSong()
 
 void SoundAlgoLimiter::SetSlopeMax(double slopeDb)
 {
-    mSlopeMax = vexa_dynamics::fromDb(slopeDb);
+    mSlopeMax = vexa::detail::fromDb(slopeDb);
 }
 
 void SoundAlgoLimiter::setDebugFile(const std::string& fileName)
@@ -96,8 +96,8 @@ void SoundAlgoLimiter::setDebugFile(const std::string& fileName)
 
 unsigned int SoundAlgoLimiter::getInOverlap(unsigned int sampleRate) const
 {
-    const int a = std::max(vexa_dynamics::framesOf(sampleRate, mLookAheadTime), 0);
-    const int r = std::max(vexa_dynamics::framesOf(sampleRate, mReleaseTime), 0);
+    const int a = std::max(vexa::detail::framesOf(sampleRate, mLookAheadTime), 0);
+    const int r = std::max(vexa::detail::framesOf(sampleRate, mReleaseTime), 0);
     return static_cast<unsigned int>(a + r);
 }
 
@@ -105,8 +105,8 @@ SoundTools::Status SoundAlgoLimiter::initProcess(const LoopContext& ctx, SoundAl
 {
     const unsigned int fs = ctx.sampleRate;
     mSampleRate = fs;
-    mA = std::max(vexa_dynamics::framesOf(fs, mLookAheadTime), 0);
-    mR = std::max(vexa_dynamics::framesOf(fs, mReleaseTime), 0);
+    mA = std::max(vexa::detail::framesOf(fs, mLookAheadTime), 0);
+    mR = std::max(vexa::detail::framesOf(fs, mReleaseTime), 0);
     mAR = mA + mR;
     mSlopeMaxPerFrame = fs > 0 ? mSlopeMax / fs : mSlopeMax;
 

@@ -9,7 +9,7 @@
 SoundAlgoNoiseGate::SoundAlgoNoiseGate(double thresholdDb, double fadeTime, double windowTime)
     : mFadeTime(fadeTime)
     , mWindowTime(windowTime)
-    , mThreshold(vexa_dynamics::fromDb(thresholdDb))
+    , mThreshold(vexa::detail::fromDb(thresholdDb))
 {
 }
 
@@ -17,23 +17,23 @@ SoundAlgoNoiseGate::~SoundAlgoNoiseGate() = default;
 
 void SoundAlgoNoiseGate::SetThreshold(double thresholdDb)
 {
-    mThreshold = vexa_dynamics::fromDb(thresholdDb);
+    mThreshold = vexa::detail::fromDb(thresholdDb);
 }
 
 unsigned int SoundAlgoNoiseGate::getDelay(unsigned int sampleRate) const
 {
-    return static_cast<unsigned int>(std::max(vexa_dynamics::framesOf(sampleRate, mWindowTime), 0)) / 2;
+    return static_cast<unsigned int>(std::max(vexa::detail::framesOf(sampleRate, mWindowTime), 0)) / 2;
 }
 
 unsigned int SoundAlgoNoiseGate::getInOverlap(unsigned int sampleRate) const
 {
-    return static_cast<unsigned int>(std::max(vexa_dynamics::framesOf(sampleRate, mWindowTime), 0)) | 1u;
+    return static_cast<unsigned int>(std::max(vexa::detail::framesOf(sampleRate, mWindowTime), 0)) | 1u;
 }
 
 SoundTools::Status SoundAlgoNoiseGate::initProcess(const LoopContext& ctx, SoundAlgo* prev, SoundAlgo* next)
 {
     mGain = 1.0;
-    const int fadeFrames = vexa_dynamics::framesOf(ctx.sampleRate, mFadeTime);
+    const int fadeFrames = vexa::detail::framesOf(ctx.sampleRate, mFadeTime);
     // A fade shorter than a frame closes the gate on the first quiet frame.
     mGainStep = fadeFrames > 0 ? 1.0 / fadeFrames : std::numeric_limits<double>::infinity();
     return SoundAlgo::initProcess(ctx, prev, next);

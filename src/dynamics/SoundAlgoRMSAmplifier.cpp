@@ -42,10 +42,10 @@ private:
 
 SoundAlgoRMSAmplifier::SoundAlgoRMSAmplifier(double levelDb, RMSStepDetector* detector, double transitionTime,
                                              int dynamicsDivisor, double toleranceDb, double maxGainDb)
-    : mMaxGain(vexa_dynamics::fromDb(maxGainDb))
-    , mLowestResult(vexa_dynamics::fromDb(levelDb - toleranceDb))
+    : mMaxGain(vexa::detail::fromDb(maxGainDb))
+    , mLowestResult(vexa::detail::fromDb(levelDb - toleranceDb))
     , mTransitionTime(transitionTime)
-    , mLevel(vexa_dynamics::fromDb(levelDb))
+    , mLevel(vexa::detail::fromDb(levelDb))
     , mDetector(detector)
     , mDynamicsDivisor(dynamicsDivisor)
 {
@@ -62,7 +62,7 @@ SoundAlgoRMSAmplifier::~SoundAlgoRMSAmplifier()
 void SoundAlgoRMSAmplifier::setLevel(double levelDb)
 {
     QWriteLocker locker(&mLock);
-    mLevel = vexa_dynamics::fromDb(levelDb);
+    mLevel = vexa::detail::fromDb(levelDb);
     initCurrentCoeff();
 }
 
@@ -88,8 +88,8 @@ void SoundAlgoRMSAmplifier::changeSong()
 void SoundAlgoRMSAmplifier::setBalanceFromRMS(const SoundTools::StereoFrame<double>& rmsDb)
 {
     const double m = std::max(rmsDb.left, rmsDb.right);
-    mBalanceLeft = vexa_dynamics::fromDb(m - rmsDb.left);
-    mBalanceRight = vexa_dynamics::fromDb(m - rmsDb.right);
+    mBalanceLeft = vexa::detail::fromDb(m - rmsDb.left);
+    mBalanceRight = vexa::detail::fromDb(m - rmsDb.right);
 }
 
 SoundTools::Status SoundAlgoRMSAmplifier::initProcess(const LoopContext& ctx, SoundAlgo* prev, SoundAlgo* next)
@@ -139,8 +139,8 @@ void SoundAlgoRMSAmplifier::initCurrentCoeff()
     if (isDebug()) {
         std::ostream& os = getOStream();
         FormatGuard guard(os);
-        os << "Amplification set to " << vexa_dynamics::toDb(mBalanceLeft * mRegionCoeff) << " "
-           << vexa_dynamics::toDb(mBalanceRight * mRegionCoeff) << std::endl;
+        os << "Amplification set to " << vexa::detail::toDb(mBalanceLeft * mRegionCoeff) << " "
+           << vexa::detail::toDb(mBalanceRight * mRegionCoeff) << std::endl;
     }
 }
 
@@ -244,8 +244,8 @@ void SoundAlgoRMSAmplifier::takeNextRegion(int position)
         FormatGuard guard(os);
         const double seconds = mSampleRate ? static_cast<double>(position) / mSampleRate : 0.0;
         os << "[Thread " << omp_get_thread_num() << "]"
-           << " " << vexa_dynamics::formatLength(seconds) << " : Amplification set to "
-           << vexa_dynamics::toDb(mBalanceLeft * mRegionCoeff) << " " << vexa_dynamics::toDb(mBalanceRight * mRegionCoeff)
+           << " " << vexa::detail::formatLength(seconds) << " : Amplification set to "
+           << vexa::detail::toDb(mBalanceLeft * mRegionCoeff) << " " << vexa::detail::toDb(mBalanceRight * mRegionCoeff)
            << std::endl;
     }
 }
@@ -304,7 +304,7 @@ SoundTools::Status SoundAlgoRMSAmplifier::process()
 double SoundAlgoRMSAmplifier::getLevel(double seconds)
 {
     if (!mDetector)
-        return vexa_dynamics::toDb(mLevel);
+        return vexa::detail::toDb(mLevel);
     const int n = mDetector->size(true);
     if (n == 0)
         return 0.0;
@@ -327,5 +327,5 @@ double SoundAlgoRMSAmplifier::getLevel(double seconds)
         ++mLevelCursor;
         region = next;
     }
-    return vexa_dynamics::toDb(region.IsNoise ? 1.0 : computeCoeffFromRegion(region));
+    return vexa::detail::toDb(region.IsNoise ? 1.0 : computeCoeffFromRegion(region));
 }

@@ -71,11 +71,13 @@ __attribute__((always_inline)) inline void convolveRange(const double* c, unsign
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx2,fma"))) void convolveAvx(const double* c, unsigned int taps, const double* in,
                                                       double* out, long first, long last, double gain)
 {
     convolveRange(c, taps, in, out, first, last, gain);
 }
+#endif
 
 void convolvePortable(const double* c, unsigned int taps, const double* in, double* out, long first, long last,
                       double gain)
@@ -89,7 +91,7 @@ SoundAlgoEqFIR::SoundAlgoEqFIR(SoundTools::FilterType type, double f1, double f2
     : mType(type)
     , mF1(f1)
     , mF2(f2)
-    , mSchedule(std::make_unique<vexa_detail::AdaptiveParallel>())
+    , mSchedule(std::make_unique<vexa::detail::AdaptiveParallel>())
 {
 }
 
@@ -191,20 +193,20 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& ctx, SoundAlgo
     }
 
     // Types were checked above: every one left has a band layout.
-    SoundTools::detail::BandLayout bands;
-    SoundTools::detail::bandsForFilter(mType, mF1n, mF2n, mTw, mStopWeight, bands);
+    vexa::detail::BandLayout bands;
+    vexa::detail::bandsForFilter(mType, mF1n, mF2n, mTw, mStopWeight, bands);
     // Edges beyond the Nyquist frequency are brought back to it and bands
     // left without width dropped; what remains must not overlap.
-    if (!SoundTools::detail::tidyBands(bands)) {
+    if (!vexa::detail::tidyBands(bands)) {
         setError(QStringLiteral("the frequencies %1 Hz and %2 Hz give overlapping bands").arg(mF1).arg(mF2),
                  "SoundAlgoEqFIR::initProcess");
         return SoundTools::StatusError;
     }
     std::vector<double> h(mN);
-    const auto result = SoundTools::detail::remezDesign(h.data(), static_cast<int>(mN), bands.bandCount(),
+    const auto result = vexa::detail::remezDesign(h.data(), static_cast<int>(mN), bands.bandCount(),
                                                         bands.edges.data(), bands.desired.data(),
                                                         bands.weights.data(), 1);
-    if (result == SoundTools::detail::RemezResult::BadBands) {
+    if (result == vexa::detail::RemezResult::BadBands) {
         setError(QStringLiteral("no filter of %1 taps fits the bands of %2 Hz and %3 Hz").arg(mN).arg(mF1).arg(mF2),
                  "SoundAlgoEqFIR::initProcess");
         return SoundTools::StatusError;
@@ -237,8 +239,13 @@ SoundTools::Status SoundAlgoEqFIR::process()
     const double* c = mCoefs.data();
     const unsigned int taps = static_cast<unsigned int>(mCoefs.size());
     const double gain = mGain;
+#if defined(__x86_64__) || defined(__i386__)
     static const bool avx = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     auto kernel = avx ? convolveAvx : convolvePortable;
+#else
+    // Other processors: the portable build of the same loop.
+    auto kernel = convolvePortable;
+#endif
 
     // Groups of eight frames, divided among the threads while that is
     // measured to pay; short blocks and short filters stay on one thread.

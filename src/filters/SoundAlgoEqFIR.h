@@ -21,7 +21,7 @@
 #include <memory>
 #include <vector>
 
-namespace vexa_detail {
+namespace vexa::detail {
 class AdaptiveParallel;
 }
 
@@ -82,7 +82,7 @@ private:
     std::vector<double> mCoefs; // the taps in reverse order
     // The convolution runs on several threads only while that is measured
     // to be faster.
-    std::unique_ptr<vexa_detail::AdaptiveParallel> mSchedule;
+    std::unique_ptr<vexa::detail::AdaptiveParallel> mSchedule;
     double mF1n = 0.0;
     double mF2n = 0.0;
     unsigned int mN = 0;

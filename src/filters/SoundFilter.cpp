@@ -137,7 +137,7 @@ void BiquadFilter::filterWithGain(const StereoFrame<double>* in, StereoFrame<dou
     }
     double b[3], a[3];
     normalise<3>(mB, mA, b, a);
-    detail::runBiquad(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, gain);
+    vexa::detail::runBiquad(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, gain);
 }
 
 bool BiquadFilter::filterCascade(BiquadFilter* const* sections, unsigned int count, StereoFrame<double>* in,
@@ -175,7 +175,7 @@ bool BiquadFilter::filterCascade(BiquadFilter* const* sections, unsigned int cou
         normalise<3>(sections[s]->mB, sections[s]->mA, b + 3 * s, a + 3 * s);
     // Groups of sections that keep their histories in registers, as even as
     // possible, over chunks that stay in the cache from one group to the next.
-    constexpr unsigned int kGroup = detail::kMaxCascade, kChunk = 2048;
+    constexpr unsigned int kGroup = vexa::detail::kMaxCascade, kChunk = 2048;
     const unsigned int groups = (count + kGroup - 1) / kGroup;
     for (unsigned int done = 0; done < n; done += kChunk) {
         const unsigned int m = std::min(kChunk, n - done);
@@ -186,7 +186,7 @@ bool BiquadFilter::filterCascade(BiquadFilter* const* sections, unsigned int cou
             for (unsigned int s = 0; s < g; ++s)
                 h[s + 1] = &sections[first + s]->mOutHistory[0];
             const double gain = first + g == count ? sections[count - 1]->mGain : 1.0;
-            detail::runBiquadCascade(g, b + 3 * first, a + 3 * first, h, first == 0 ? in + done : out + done,
+            vexa::detail::runBiquadCascade(g, b + 3 * first, a + 3 * first, h, first == 0 ? in + done : out + done,
                                      out + done, m, gain);
         }
     }
@@ -213,7 +213,7 @@ void Order1Filter::filter(StereoFrame<double>* in, StereoFrame<double>* out, uns
     }
     double b[2], a[2];
     normalise<2>(mB, mA, b, a);
-    detail::runOrder1(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, mGain);
+    vexa::detail::runOrder1(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, mGain);
 }
 
 // Shorter arrays are padded to 7 coefficients, which leaves the recurrence
@@ -233,7 +233,7 @@ void Order6Filter::filter(StereoFrame<double>* in, StereoFrame<double>* out, uns
     }
     double b[7], a[7];
     normalise<7>(mB, mA, b, a);
-    detail::runOrder6(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, mGain);
+    vexa::detail::runOrder6(b, a, &mInHistory[0], &mOutHistory[0], in, out, n, mGain);
 }
 
 } // namespace SoundTools

@@ -58,10 +58,10 @@ std::shared_ptr<Filter> WeightingFilterBuilder::buildFilter(unsigned int sampleR
     const Stage a1 = stageA(107.7, 737.9, K);
 
     // C-weighting, +0.062 dB, then the A section, +1.938 dB: 0 dB at 1 kHz.
-    const std::valarray<double> bC = detail::convolve(c1.b, c2.b) * std::pow(10.0, 0.0031);
-    const std::valarray<double> aC = detail::convolve(c1.a, c2.a);
-    std::valarray<double> b = detail::convolve(bC, a1.b) * std::pow(10.0, 0.0969);
-    std::valarray<double> a = detail::convolve(aC, a1.a);
+    const std::valarray<double> bC = vexa::detail::convolve(c1.b, c2.b) * std::pow(10.0, 0.0031);
+    const std::valarray<double> aC = vexa::detail::convolve(c1.a, c2.a);
+    std::valarray<double> b = vexa::detail::convolve(bC, a1.b) * std::pow(10.0, 0.0969);
+    std::valarray<double> a = vexa::detail::convolve(aC, a1.a);
 
     const double m = std::max(std::abs(b).max(), std::abs(a).max());
     if (m > 0.0) {

@@ -84,7 +84,7 @@ unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsign
 
 SoundReader* SoundReader::getFromFilename(QString fileName)
 {
-    const vexa_detail::FileNameSplitter name(fileName);
+    const vexa::detail::FileNameSplitter name(fileName);
     if (name.hasExtension("mp3"))
         return new SoundReaderMp3();
     if (name.hasExtension("wav") || name.hasExtension("flac") || name.hasExtension("ogg"))
@@ -94,7 +94,7 @@ SoundReader* SoundReader::getFromFilename(QString fileName)
 
 bool SoundReader::isRecognized(QString fileName)
 {
-    const vexa_detail::FileNameSplitter name(fileName);
+    const vexa::detail::FileNameSplitter name(fileName);
     return name.hasExtension("mp3") || name.hasExtension("wav") || name.hasExtension("flac") ||
            name.hasExtension("ogg");
 }

@@ -13,8 +13,8 @@ struct SoundReaderAhead::Private {
     unsigned int blockFrames = 1;
     // Blocks decoded and not taken yet; a block shorter than blockFrames is
     // the last one.
-    vexa_detail::BlockQueue queue;
-    vexa_detail::BlockQueue::Block current; // the block being taken by read
+    vexa::detail::BlockQueue queue;
+    vexa::detail::BlockQueue::Block current; // the block being taken by read
     unsigned int taken = 0;                 // frames of `current` already taken
     bool finished = false;                  // `current` is the last block
     std::thread worker;
@@ -43,7 +43,7 @@ struct SoundReaderAhead::Private {
 // back short (its end, or a failure) or the reader stops it.
 void SoundReaderAhead::decodeAhead(Private* d)
 {
-    vexa_detail::BlockQueue::Block block;
+    vexa::detail::BlockQueue::Block block;
     while (d->queue.acquire(block)) {
         block.samples.resize(2 * static_cast<size_t>(d->blockFrames));
         block.frames = d->source->read(d->blockFrames, block.samples.data());

@@ -309,7 +309,7 @@ bool SoundReaderMp3::getTags(SoundIDTag& tags)
     if (!d->handle)
         return false;
     // An ID3v2 tag, whole (every frame, other tags included), through TagLib.
-    if (vexa_detail::readFileTags(QString::fromStdString(d->context), vexa_detail::TagContainer::Mpeg, tags))
+    if (vexa::detail::readFileTags(QString::fromStdString(d->context), vexa::detail::TagContainer::Mpeg, tags))
         return true;
     mpg123_id3v1* v1 = nullptr;
     mpg123_id3v2* v2 = nullptr;

@@ -238,7 +238,7 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tags)
     SoundIDTag read;
     bool found = false;
     bool viaTagLib = false;
-    vexa_detail::TagContainer container = vexa_detail::TagContainer::Wav;
+    vexa::detail::TagContainer container = vexa::detail::TagContainer::Wav;
     switch (d->info.format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_WAV:
     case SF_FORMAT_WAVEX:
@@ -246,17 +246,17 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tags)
         break;
     case SF_FORMAT_FLAC:
         viaTagLib = true;
-        container = vexa_detail::TagContainer::Flac;
+        container = vexa::detail::TagContainer::Flac;
         break;
     case SF_FORMAT_OGG:
         viaTagLib = (d->info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
-        container = vexa_detail::TagContainer::OggVorbis;
+        container = vexa::detail::TagContainer::OggVorbis;
         break;
     default:
         break;
     }
     if (viaTagLib) {
-        found = vexa_detail::readFileTags(d->fileName, container, read);
+        found = vexa::detail::readFileTags(d->fileName, container, read);
     } else {
         const struct {
             int id;
@@ -283,7 +283,7 @@ bool SoundReaderSndfile::getTags(SoundIDTag& tags)
     // file's name and is followed by a separator ("07 - Song.wav"; not
     // "Symphony No. 9.wav", "1999 live.wav" or a number in a folder name).
     static const QRegularExpression trackNumber(QStringLiteral("^(?<trackNumber>[0-9]{1,3})[._,;:\\s-]"));
-    const vexa_detail::FileNameSplitter name(d->fileName);
+    const vexa::detail::FileNameSplitter name(d->fileName);
     const QRegularExpressionMatch match = trackNumber.match(QString::fromLocal8Bit(name.fileName.c_str()));
     if (match.hasMatch())
         tags.track = match.captured(QStringLiteral("trackNumber")).toLocal8Bit().toStdString();

@@ -57,7 +57,7 @@ SoundWriter* SoundWriter::getFromFilename(QString fileName, unsigned int sampleR
 {
     if (fileName.isEmpty())
         return nullptr;
-    const vexa_detail::FileNameSplitter name(fileName);
+    const vexa::detail::FileNameSplitter name(fileName);
     if (name.extension.empty())
         return nullptr;
     if (name.hasExtension("mp3"))

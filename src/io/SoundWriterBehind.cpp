@@ -14,7 +14,7 @@ struct SoundWriterBehind::Private {
     unsigned int blockFrames = 1;
     unsigned int channels = 2;
     // Blocks waiting to be written, in order.
-    vexa_detail::BlockQueue queue;
+    vexa::detail::BlockQueue queue;
     std::atomic<bool> failed{false};
     std::thread worker;
 
@@ -34,7 +34,7 @@ struct SoundWriterBehind::Private {
 // told at its next write).
 void SoundWriterBehind::writeBehind(Private* d)
 {
-    vexa_detail::BlockQueue::Block block;
+    vexa::detail::BlockQueue::Block block;
     while (d->queue.pop(block)) {
         if (!d->failed.load()) {
             const unsigned int n = writeTo(d->target.get(), block.frames, block.samples.data());
@@ -121,7 +121,7 @@ unsigned int SoundWriterBehind::write(unsigned int frames, double* src)
         d->target->setRange(mRangeBegin, mRangeEnd);
     }
     unsigned int done = 0;
-    vexa_detail::BlockQueue::Block block;
+    vexa::detail::BlockQueue::Block block;
     while (done < frames) {
         if (d->failed.load() || !d->queue.acquire(block))
             return done;

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <vector>
 
-using vexa_detail::LameApi;
-using vexa_detail::lame_t;
+using vexa::detail::LameApi;
+using vexa::detail::lame_t;
 
 int SoundWriterMp3::sLameInit = 0;
 
@@ -322,7 +322,7 @@ bool SoundWriterMp3::flushAndClose()
     // An ID3v2.4 tag (and an ID3v1 copy) in front of the finished stream.
     if (ok && d->hasTags && !d->tags.empty() && QFileInfo(QString::fromStdString(d->context)).isFile()) {
         QString error;
-        if (!vexa_detail::writeFileTags(QString::fromStdString(d->context), vexa_detail::TagContainer::Mpeg, d->tags,
+        if (!vexa::detail::writeFileTags(QString::fromStdString(d->context), vexa::detail::TagContainer::Mpeg, d->tags,
                                         error)) {
             setError(error, d->context.c_str());
             ok = false;

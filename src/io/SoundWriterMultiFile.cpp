@@ -36,7 +36,7 @@ SoundWriterMultiFile::~SoundWriterMultiFile()
 
 SoundTools::Status SoundWriterMultiFile::open(QString fileName)
 {
-    const vexa_detail::FileNameSplitter parts(fileName);
+    const vexa::detail::FileNameSplitter parts(fileName);
     mTemplate = fileName;
     mDrive = parts.drive;
     mDirectory = parts.directory;

@@ -134,18 +134,18 @@ void SoundWriterSndfile::setTags(const SoundIDTag& tags)
 // (libsndfile names itself in FLAC and Ogg files).
 void SoundWriterSndfile::writeTags()
 {
-    vexa_detail::TagContainer container;
+    vexa::detail::TagContainer container;
     switch (d->info.format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_WAV:
         if (!d->hasTags || d->tags.empty())
             return;
-        container = vexa_detail::TagContainer::Wav;
+        container = vexa::detail::TagContainer::Wav;
         break;
     case SF_FORMAT_FLAC:
-        container = vexa_detail::TagContainer::Flac;
+        container = vexa::detail::TagContainer::Flac;
         break;
     case SF_FORMAT_OGG:
-        container = vexa_detail::TagContainer::OggVorbis;
+        container = vexa::detail::TagContainer::OggVorbis;
         break;
     default:
         return; // headerless: no place for tags
@@ -153,7 +153,7 @@ void SoundWriterSndfile::writeTags()
     if (!QFileInfo(d->fileName).isFile())
         return; // a device or a pipe keeps no tags
     QString error;
-    if (!vexa_detail::writeFileTags(d->fileName, container, d->tags, error))
+    if (!vexa::detail::writeFileTags(d->fileName, container, d->tags, error))
         setError(error, d->context.c_str());
 }
 

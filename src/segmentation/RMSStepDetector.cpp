@@ -169,7 +169,7 @@ void RMSStepDetector::storeScan(const Block& b)
 
 // Frames first .. outFrames - 1. Runs of frames that need neither a slope
 // feed, the leading-silence test nor an output go through
-// detail::scanSteady, which stops at the first frame that needs more; the
+// vexa::detail::scanSteady, which stops at the first frame that needs more; the
 // others go through measureFrame one by one.
 void RMSStepDetector::scanBlock(Block& b)
 {

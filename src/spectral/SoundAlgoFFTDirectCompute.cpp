@@ -29,7 +29,7 @@ SoundAlgoFFTDirectCompute::SoundAlgoFFTDirectCompute(unsigned int size, bool ove
 {
     if (mSize != size)
         getOStream() << "FFT Size rounded to power of 2 (" << mSize << " vs " << size << ")" << std::endl;
-    mEngine = std::make_unique<FFTARadix2>(static_cast<int>(mSize));
+    mEngine = std::make_unique<vexa::detail::FFTARadix2>(static_cast<int>(mSize));
     if (window) {
         const unsigned int length = overlap ? mSize / 2 : mSize;
         mWindow.resize(length);

@@ -22,7 +22,9 @@
 #include <memory>
 #include <vector>
 
+namespace vexa::detail {
 class FFTARadix2;
+}
 
 class VEXA_EXPORT SoundAlgoFFTDirectCompute : public SoundAlgoFFT {
     Q_OBJECT
@@ -47,7 +49,7 @@ protected:
     void updateOutput(unsigned int consumed) override;
 
 private:
-    std::unique_ptr<FFTARadix2> mEngine;
+    std::unique_ptr<vexa::detail::FFTARadix2> mEngine;
     std::vector<double> mWindow;
     std::vector<double> mScratch; // N stereo frames
     int mNextFrame = 0;           // time frame where the next FFT frame starts

@@ -101,31 +101,31 @@ bool SoundAlgoFFTFilter::FillFilter()
 
     const unsigned int taps = getTapCount(mSize, mSampleRate);
 
-    SoundTools::detail::BandLayout bands;
-    if (!SoundTools::detail::bandsForFilter(mType, f1, f2, transition(mSampleRate), stopWeight, bands)) {
+    vexa::detail::BandLayout bands;
+    if (!vexa::detail::bandsForFilter(mType, f1, f2, transition(mSampleRate), stopWeight, bands)) {
         QMessageLogger().critical("Unsupported FFT Eq mode :%d", static_cast<int>(mType));
         return false;
     }
     // Edges beyond the Nyquist frequency come back to it and bands without
     // width are dropped (a low pass at the Nyquist frequency has no stop
     // band left: it passes everything).
-    if (taps == 0 || !SoundTools::detail::tidyBands(bands)) {
+    if (taps == 0 || !vexa::detail::tidyBands(bands)) {
         setError(QStringLiteral("the frequencies %1 Hz and %2 Hz give overlapping bands").arg(mFreq1).arg(mFreq2),
                  "SoundAlgoFFTFilter::FillFilter");
         return false;
     }
     std::vector<double> h(mSize, 0.0);
-    const auto result = SoundTools::detail::remezDesign(h.data(), static_cast<int>(taps), bands.bandCount(),
+    const auto result = vexa::detail::remezDesign(h.data(), static_cast<int>(taps), bands.bandCount(),
                                                         bands.edges.data(), bands.desired.data(),
                                                         bands.weights.data(), 1);
-    if (result == SoundTools::detail::RemezResult::BadBands) {
+    if (result == vexa::detail::RemezResult::BadBands) {
         setError(QStringLiteral("no filter of %1 taps fits the bands of %2 Hz and %3 Hz").arg(taps).arg(mFreq1).arg(mFreq2),
                  "SoundAlgoFFTFilter::FillFilter");
         return false;
     }
     mTaps.assign(h.begin(), h.begin() + taps);
     mResponse.assign(2 * (static_cast<size_t>(mSize) / 2 + 1), 0.0);
-    FFTARadix2 engine(static_cast<int>(mSize));
+    vexa::detail::FFTARadix2 engine(static_cast<int>(mSize));
     engine.realForward(h.data(), mResponse.data());
     return true;
 }

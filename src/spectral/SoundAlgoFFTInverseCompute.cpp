@@ -7,7 +7,7 @@
 #include <cstring>
 
 SoundAlgoFFTInverseCompute::SoundAlgoFFTInverseCompute(bool disabled)
-    : mEngine(std::make_unique<FFTARadix2>())
+    : mEngine(std::make_unique<vexa::detail::FFTARadix2>())
     , mMode(disabled ? Disabled : OverlapAdd)
 {
 }

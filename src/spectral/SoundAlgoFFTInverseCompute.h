@@ -19,7 +19,9 @@
 #include <memory>
 #include <vector>
 
+namespace vexa::detail {
 class FFTARadix2;
+}
 
 class VEXA_EXPORT SoundAlgoFFTInverseCompute : public SoundAlgoFFT {
     Q_OBJECT
@@ -46,7 +48,7 @@ private:
     // into the block's output, keeping those beyond it for the next block.
     void deliver(int pos, const double* frames, unsigned int count);
 
-    std::unique_ptr<FFTARadix2> mEngine;
+    std::unique_ptr<vexa::detail::FFTARadix2> mEngine;
     int mMode;
     std::vector<double> mTail;    // N stereo frames: the last inverse transform
     std::vector<double> mWork;    // N stereo frames

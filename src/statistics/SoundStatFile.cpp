@@ -18,7 +18,7 @@ namespace {
 // directory and base name are kept. Empty when there is no base name.
 QString statFileName(const QString& fileName)
 {
-    const vexa_detail::FileNameSplitter parts(fileName);
+    const vexa::detail::FileNameSplitter parts(fileName);
     if (parts.baseName.empty())
         return QString();
     // Everything before the file part, slashes included, so that a file at
@@ -238,12 +238,12 @@ bool SoundStatFile::writeJSonFile(QString fileName)
         o.insert(QStringLiteral("SamplePeak"), levelValue(mLoudness.samplePeak));
         root.insert(QStringLiteral("Loudness"), o);
     }
-    return vexa_detail::saveJsonDocument(QJsonDocument(root), statFileName(fileName), true);
+    return vexa::detail::saveJsonDocument(QJsonDocument(root), statFileName(fileName), true);
 }
 
 bool SoundStatFile::readJSonFile(QString fileName)
 {
-    const QJsonDocument document = vexa_detail::loadJsonDocument(statFileName(fileName), true);
+    const QJsonDocument document = vexa::detail::loadJsonDocument(statFileName(fileName), true);
     const QJsonObject root = document.object();
     const QJsonValue cls = root.value(QStringLiteral("Class"));
     const QJsonValue version = root.value(QStringLiteral("Version"));

@@ -16,7 +16,7 @@ SoundStatReferenceCatalog::~SoundStatReferenceCatalog() = default;
 
 bool SoundStatReferenceCatalog::readJSonFile(QString fileName)
 {
-    const QJsonDocument document = vexa_detail::loadJsonDocument(fileName, true);
+    const QJsonDocument document = vexa::detail::loadJsonDocument(fileName, true);
     const QJsonArray root = document.array();
     if (document.isNull() || root.isEmpty())
         return false;

@@ -186,8 +186,8 @@ TEST(FilterKernel, PlainArithmeticLoopMatchesTextbookDirectForm)
     const Frames expected = referenceFilter({kPeakB[0], kPeakB[1], kPeakB[2]}, {kPeakA[0], kPeakA[1], kPeakA[2]}, in, 2.0);
     Frames out(in.size());
     StereoFrame<double> xh[2] = {}, yh[2] = {};
-    SoundTools::detail::directFormLoop<3>(kPeakB, kPeakA, xh, yh, in.data(), out.data(), 1000, 2.0);
-    SoundTools::detail::directFormLoop<3>(kPeakB, kPeakA, xh, yh, in.data() + 1000, out.data() + 1000, 3096, 2.0);
+    vexa::detail::directFormLoop<3>(kPeakB, kPeakA, xh, yh, in.data(), out.data(), 1000, 2.0);
+    vexa::detail::directFormLoop<3>(kPeakB, kPeakA, xh, yh, in.data() + 1000, out.data() + 1000, 3096, 2.0);
     EXPECT_LT(relativeError(expected, out), 1e-12);
 }
 

@@ -9,10 +9,10 @@
 #include <cmath>
 #include <vector>
 
-using SoundTools::detail::BandLayout;
-using SoundTools::detail::RemezResult;
-using SoundTools::detail::remezDesign;
-using SoundTools::detail::tidyBands;
+using vexa::detail::BandLayout;
+using vexa::detail::RemezResult;
+using vexa::detail::remezDesign;
+using vexa::detail::tidyBands;
 
 namespace {
 

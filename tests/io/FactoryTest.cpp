@@ -11,7 +11,7 @@
 
 #include <memory>
 
-using vexa_detail::FileNameSplitter;
+using vexa::detail::FileNameSplitter;
 
 TEST(FileNameSplitter, Parts)
 {

@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+using vexa::detail::FFTARadix2;
+
 using cd = std::complex<double>;
 
 namespace {

@@ -445,8 +445,8 @@ TEST_F(StatFileTest, WriteFailuresAreReported)
     // A full disk is a failure, not a success.
     if (QFile::exists(QStringLiteral("/dev/full"))) {
         const QJsonDocument doc(QJsonObject{{"Class", "SoundStatFile"}});
-        EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), true));
-        EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), false));
+        EXPECT_FALSE(vexa::detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), true));
+        EXPECT_FALSE(vexa::detail::saveJsonDocument(doc, QStringLiteral("/dev/full"), false));
         EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("/dev/full")));
     }
     // The disk fills in the middle of the file (a file-size limit below the
@@ -458,7 +458,7 @@ TEST_F(StatFileTest, WriteFailuresAreReported)
         {
             FileSizeLimit limit(1024);
             ASSERT_TRUE(limit.active());
-            EXPECT_FALSE(vexa_detail::saveJsonDocument(doc, name, binary)) << binary;
+            EXPECT_FALSE(vexa::detail::saveJsonDocument(doc, name, binary)) << binary;
         }
         EXPECT_TRUE(SoundDebuggableClass::getError().contains(name)) << qPrintable(SoundDebuggableClass::getError());
     }
@@ -471,13 +471,13 @@ TEST_F(StatFileTest, DocumentTooLargeForBinaryJsonIsRefused)
     const QString name = path("large.ssf");
     writeBytes(name, QByteArray("previous"));
     QJsonDocument large(QJsonObject{{"Version", QString(68 * 1000 * 1000, QLatin1Char('v'))}, {"Class", "SoundStatFile"}});
-    EXPECT_FALSE(vexa_detail::saveJsonDocument(large, name, true));
+    EXPECT_FALSE(vexa::detail::saveJsonDocument(large, name, true));
     EXPECT_TRUE(SoundDebuggableClass::getError().contains(QStringLiteral("too large")));
     EXPECT_EQ(readBytes(name), QByteArray("previous"));
     // Text has no such limit.
     large = QJsonDocument(QJsonObject{{"Class", "SoundStatFile"}});
-    EXPECT_TRUE(vexa_detail::saveJsonDocument(large, name, true));
-    EXPECT_EQ(vexa_detail::loadJsonDocument(name, true), large);
+    EXPECT_TRUE(vexa::detail::saveJsonDocument(large, name, true));
+    EXPECT_EQ(vexa::detail::loadJsonDocument(name, true), large);
 }
 
 // FFT statistics in place of band nodes: written, read back with the same

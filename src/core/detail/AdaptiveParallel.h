@@ -14,7 +14,7 @@
 #include <atomic>
 #include <chrono>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 class AdaptiveParallel {
 public:
@@ -92,6 +92,6 @@ private:
     unsigned int mNextRetry = 0;
 };
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif

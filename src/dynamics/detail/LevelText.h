@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-namespace vexa_dynamics {
+namespace vexa::detail {
 
 inline double toDb(double x)
 {
@@ -40,6 +40,6 @@ inline int framesOf(unsigned int sampleRate, double seconds)
     return static_cast<int>(std::floor(sampleRate * seconds + 0.5));
 }
 
-} // namespace vexa_dynamics
+} // namespace vexa::detail
 
 #endif

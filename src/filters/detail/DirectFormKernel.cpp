@@ -7,8 +7,7 @@
 #include <immintrin.h>
 #endif
 
-namespace SoundTools {
-namespace detail {
+namespace vexa::detail {
 
 namespace {
 
@@ -360,5 +359,4 @@ void runOrder6(const double* b, const double* a, StereoFrame<double>* xh, Stereo
     run<7>(b, a, xh, yh, in, out, n, gain);
 }
 
-} // namespace detail
-} // namespace SoundTools
+} // namespace vexa::detail

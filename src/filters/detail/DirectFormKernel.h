@@ -18,8 +18,9 @@
 
 #include <cstring>
 
-namespace SoundTools {
-namespace detail {
+namespace vexa::detail {
+
+using SoundTools::StereoFrame;
 
 typedef double Lanes2 __attribute__((vector_size(16)));
 
@@ -167,7 +168,6 @@ void runBiquadCascade(unsigned int stages, const double* b, const double* a, Ste
 // True when the fused multiply-add versions are in use.
 bool usesFusedMultiplyAdd();
 
-} // namespace detail
-} // namespace SoundTools
+} // namespace vexa::detail
 
 #endif

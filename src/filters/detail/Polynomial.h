@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <valarray>
 
-namespace SoundTools {
-namespace detail {
+namespace vexa::detail {
 
 // r[k] = sum of p[i] q[k - i] over the valid i; P + Q - 1 values (none when
 // either is empty).
@@ -28,7 +27,6 @@ inline std::valarray<double> convolve(const std::valarray<double>& p, const std:
     return r;
 }
 
-} // namespace detail
-} // namespace SoundTools
+} // namespace vexa::detail
 
 #endif

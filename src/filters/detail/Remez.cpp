@@ -23,8 +23,7 @@
 // are recovered from A sampled at N equally spaced frequencies by an inverse
 // DFT.
 
-namespace SoundTools {
-namespace detail {
+namespace vexa::detail {
 
 namespace {
 
@@ -412,21 +411,21 @@ RemezResult remezDesign(double* taps, int tapCount, int bandCount, const double*
 bool bandsForFilter(FilterType type, double f1, double f2, double transition, double stopWeight, BandLayout& layout)
 {
     switch (type) {
-    case LowPass:
+    case SoundTools::LowPass:
         layout.add(0.0, f1, 1.0, 1.0);
         layout.add(f1 + transition, 0.5, 0.0, stopWeight);
         return true;
-    case BandPass:
+    case SoundTools::BandPass:
         layout.add(0.0, f1 - transition, 0.0, stopWeight);
         layout.add(f1, f2, 1.0, 1.0);
         layout.add(f2 + transition, 0.5, 0.0, stopWeight);
         return true;
-    case BandStop:
+    case SoundTools::BandStop:
         layout.add(0.0, f1, 1.0, 1.0);
         layout.add(f1 + transition, f2 - transition, 0.0, stopWeight);
         layout.add(f2, 0.5, 1.0, 1.0);
         return true;
-    case HighPass:
+    case SoundTools::HighPass:
         layout.add(0.0, f1 - transition, 0.0, stopWeight);
         layout.add(f1, 0.5, 1.0, 1.0);
         return true;
@@ -459,5 +458,4 @@ bool tidyBands(BandLayout& layout)
     return true;
 }
 
-} // namespace detail
-} // namespace SoundTools
+} // namespace vexa::detail

@@ -13,8 +13,9 @@
 
 #include <vector>
 
-namespace SoundTools {
-namespace detail {
+namespace vexa::detail {
+
+using SoundTools::FilterType;
 
 enum class RemezResult {
     Converged,      // the extremal set stopped changing
@@ -62,7 +63,6 @@ bool bandsForFilter(FilterType type, double f1, double f2, double transition, do
 // remaining bands overlap.
 bool tidyBands(BandLayout& layout);
 
-} // namespace detail
-} // namespace SoundTools
+} // namespace vexa::detail
 
 #endif

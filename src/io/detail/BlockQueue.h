@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 class BlockQueue {
 public:
@@ -102,6 +102,6 @@ private:
     std::condition_variable mChanged;
 };
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif

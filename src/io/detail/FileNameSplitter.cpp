@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 FileNameSplitter::FileNameSplitter(const QString& name)
 {
@@ -42,4 +42,4 @@ bool FileNameSplitter::hasExtension(const char* ext) const
     return !extension.empty() && strcasecmp(extension.c_str(), ext) == 0;
 }
 
-} // namespace vexa_detail
+} // namespace vexa::detail

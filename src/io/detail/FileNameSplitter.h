@@ -6,7 +6,7 @@
 #include <QString>
 #include <string>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 struct FileNameSplitter {
     explicit FileNameSplitter(const QString& name);
@@ -22,6 +22,6 @@ struct FileNameSplitter {
     bool hasExtension(const char* ext) const;
 };
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif

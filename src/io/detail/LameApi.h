@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 struct LameGlobalFlags; // LAME's lame_global_flags, opaque
 using lame_t = LameGlobalFlags*;
@@ -36,6 +36,6 @@ struct LameApi {
     int (*set_write_id3tag_automatic)(lame_t, int);
 };
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif

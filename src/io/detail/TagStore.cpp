@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 namespace {
 
@@ -272,4 +272,4 @@ bool writeFileTags(const QString& path, TagContainer container, const SoundIDTag
     return saved;
 }
 
-} // namespace vexa_detail
+} // namespace vexa::detail

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 enum class TagContainer { Wav, Flac, OggVorbis, Mpeg };
 
@@ -20,6 +20,6 @@ bool readFileTags(const QString& path, TagContainer container, SoundIDTag& tags)
 // when the file cannot be tagged.
 bool writeFileTags(const QString& path, TagContainer container, const SoundIDTag& tags, QString& error);
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif

@@ -9,6 +9,8 @@
 #ifndef VEXA_DETAIL_FFTA_H
 #define VEXA_DETAIL_FFTA_H
 
+namespace vexa::detail {
+
 class FFTA {
 public:
     virtual ~FFTA() = default;
@@ -27,5 +29,7 @@ public:
 protected:
     int mSize = 0;
 };
+
+} // namespace vexa::detail
 
 #endif

@@ -5,6 +5,8 @@
 #include <immintrin.h>
 #include <new>
 
+namespace vexa::detail {
+
 namespace {
 
 // Transforms up to this many complex values (64 KiB) are done block by block
@@ -608,3 +610,5 @@ void FFTARadix2::realForward(const double* samples, double* spectrum)
         spectrum[2 * k + 1] = ei + c * oi - s * orr;
     }
 }
+
+} // namespace vexa::detail

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace vexa::detail {
+
 class FFTARadix2 : public FFTA {
 public:
     FFTARadix2();
@@ -77,5 +79,7 @@ private:
     bool mUseAvx = false;
     int mCapacity = 0;
 };
+
+} // namespace vexa::detail
 
 #endif

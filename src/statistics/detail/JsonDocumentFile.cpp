@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 namespace {
 
@@ -200,4 +200,4 @@ bool saveJsonDocument(const QJsonDocument& document, const QString& fileName, bo
     return true;
 }
 
-} // namespace vexa_detail
+} // namespace vexa::detail

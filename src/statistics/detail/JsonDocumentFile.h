@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QString>
 
-namespace vexa_detail {
+namespace vexa::detail {
 
 // The document in the file, or a null document when the file cannot be
 // opened (silently) or its content does not parse (a critical message for
@@ -20,6 +20,6 @@ QJsonDocument loadJsonDocument(const QString& fileName, bool binaryAllowed);
 // A refused document leaves an existing file untouched.
 bool saveJsonDocument(const QJsonDocument& document, const QString& fileName, bool binary);
 
-} // namespace vexa_detail
+} // namespace vexa::detail
 
 #endif
