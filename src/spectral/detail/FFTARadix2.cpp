@@ -2,12 +2,38 @@
 
 #include <cmath>
 #include <cstring>
-#include <immintrin.h>
 #include <new>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VEXA_FFT_X86 1
+#else
+#define VEXA_FFT_X86 0
+#endif
 
 namespace vexa::detail {
 
 namespace {
+
+#if VEXA_FFT_X86
+using V2 = __m128d;
+#else
+// Other processors: the 128-bit kernels on the compiler's generic vectors,
+// the same arithmetic in portable C++ (the operations the kernels use,
+// under the names they use).
+typedef double V2 __attribute__((vector_size(16)));
+typedef long long V2Bits __attribute__((vector_size(16)));
+inline V2 _mm_add_pd(V2 a, V2 b) { return a + b; }
+inline V2 _mm_sub_pd(V2 a, V2 b) { return a - b; }
+inline V2 _mm_mul_pd(V2 a, V2 b) { return a * b; }
+inline V2 _mm_set1_pd(double v) { return V2{v, v}; }
+inline V2 _mm_set_pd(double hi, double lo) { return V2{lo, hi}; }
+inline V2 _mm_loadu_pd(const double* p) { V2 v; std::memcpy(&v, p, sizeof v); return v; }
+inline void _mm_storeu_pd(double* p, V2 v) { std::memcpy(p, &v, sizeof v); }
+inline V2 _mm_xor_pd(V2 a, V2 b) { return reinterpret_cast<V2>(reinterpret_cast<V2Bits>(a) ^ reinterpret_cast<V2Bits>(b)); }
+// Lane 0 from a (bit 0 of the mask), lane 1 from b (bit 1).
+inline V2 _mm_shuffle_pd(V2 a, V2 b, int mask) { return V2{a[mask & 1], b[(mask >> 1) & 1]}; }
+#endif
 
 // Transforms up to this many complex values (64 KiB) are done block by block
 // through every stage that stays inside a block, while the block is in cache.
@@ -52,13 +78,13 @@ uint32_t reverseBits(uint32_t v, int bits)
 // ---- SSE2: one complex value per vector --------------------------------
 
 // x * (-i) = (im, -re)
-inline __m128d timesMinusI(__m128d x)
+inline V2 timesMinusI(V2 x)
 {
     return _mm_xor_pd(_mm_shuffle_pd(x, x, 1), _mm_set_pd(-0.0, 0.0));
 }
 
 // v * (c - i s), with c = (c, c) and s = (s, -s) as stored in the tables.
-inline __m128d twiddled(__m128d v, __m128d c, __m128d s)
+inline V2 twiddled(V2 v, V2 c, V2 s)
 {
     return _mm_add_pd(_mm_mul_pd(v, c), _mm_mul_pd(_mm_shuffle_pd(v, v, 1), s));
 }
@@ -72,14 +98,14 @@ inline void firstPass4(const double* src, double* dst, const uint32_t* rev, int 
     const size_t q = 2 * static_cast<size_t>(n / 4);
     for (int o = 0; o < n / 4; ++o) {
         const double* s = src + 2 * static_cast<size_t>(o);
-        const __m128d x0 = _mm_loadu_pd(s);
-        const __m128d x1 = _mm_loadu_pd(s + q);
-        const __m128d x2 = _mm_loadu_pd(s + 2 * q);
-        const __m128d x3 = _mm_loadu_pd(s + 3 * q);
-        const __m128d a = _mm_add_pd(x0, x2);
-        const __m128d b = _mm_sub_pd(x0, x2);
-        const __m128d c = _mm_add_pd(x1, x3);
-        const __m128d d = timesMinusI(_mm_sub_pd(x1, x3));
+        const V2 x0 = _mm_loadu_pd(s);
+        const V2 x1 = _mm_loadu_pd(s + q);
+        const V2 x2 = _mm_loadu_pd(s + 2 * q);
+        const V2 x3 = _mm_loadu_pd(s + 3 * q);
+        const V2 a = _mm_add_pd(x0, x2);
+        const V2 b = _mm_sub_pd(x0, x2);
+        const V2 c = _mm_add_pd(x1, x3);
+        const V2 d = timesMinusI(_mm_sub_pd(x1, x3));
         double* out = dst + 8 * static_cast<size_t>(rev[o]);
         _mm_storeu_pd(out, _mm_add_pd(a, c));
         _mm_storeu_pd(out + 2, _mm_add_pd(b, d));
@@ -93,30 +119,30 @@ inline void firstPass4(const double* src, double* dst, const uint32_t* rev, int 
 inline void firstPass8(const double* src, double* dst, const uint32_t* rev, int n)
 {
     const size_t q = 2 * static_cast<size_t>(n / 8);
-    const __m128d half = _mm_set1_pd(0.70710678118654752440);
+    const V2 half = _mm_set1_pd(0.70710678118654752440);
     for (int o = 0; o < n / 8; ++o) {
         const double* s = src + 2 * static_cast<size_t>(o);
         // Even inputs.
-        const __m128d ea = _mm_add_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
-        const __m128d eb = _mm_sub_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
-        const __m128d ec = _mm_add_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q));
-        const __m128d ed = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q)));
-        const __m128d e0 = _mm_add_pd(ea, ec);
-        const __m128d e1 = _mm_add_pd(eb, ed);
-        const __m128d e2 = _mm_sub_pd(ea, ec);
-        const __m128d e3 = _mm_sub_pd(eb, ed);
+        const V2 ea = _mm_add_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
+        const V2 eb = _mm_sub_pd(_mm_loadu_pd(s), _mm_loadu_pd(s + 4 * q));
+        const V2 ec = _mm_add_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q));
+        const V2 ed = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 2 * q), _mm_loadu_pd(s + 6 * q)));
+        const V2 e0 = _mm_add_pd(ea, ec);
+        const V2 e1 = _mm_add_pd(eb, ed);
+        const V2 e2 = _mm_sub_pd(ea, ec);
+        const V2 e3 = _mm_sub_pd(eb, ed);
         // Odd inputs.
-        const __m128d oa = _mm_add_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
-        const __m128d ob = _mm_sub_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
-        const __m128d oc = _mm_add_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q));
-        const __m128d od = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q)));
-        const __m128d o0 = _mm_add_pd(oa, oc);
-        const __m128d o1r = _mm_add_pd(ob, od);
-        const __m128d o2 = timesMinusI(_mm_sub_pd(oa, oc));
-        const __m128d o3r = _mm_sub_pd(ob, od);
+        const V2 oa = _mm_add_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
+        const V2 ob = _mm_sub_pd(_mm_loadu_pd(s + q), _mm_loadu_pd(s + 5 * q));
+        const V2 oc = _mm_add_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q));
+        const V2 od = timesMinusI(_mm_sub_pd(_mm_loadu_pd(s + 3 * q), _mm_loadu_pd(s + 7 * q)));
+        const V2 o0 = _mm_add_pd(oa, oc);
+        const V2 o1r = _mm_add_pd(ob, od);
+        const V2 o2 = timesMinusI(_mm_sub_pd(oa, oc));
+        const V2 o3r = _mm_sub_pd(ob, od);
         // e^(-i pi/4) v = (v - i v) / sqrt 2, e^(-3i pi/4) v = (-i v - v) / sqrt 2.
-        const __m128d o1 = _mm_mul_pd(_mm_add_pd(o1r, timesMinusI(o1r)), half);
-        const __m128d o3 = _mm_mul_pd(_mm_sub_pd(timesMinusI(o3r), o3r), half);
+        const V2 o1 = _mm_mul_pd(_mm_add_pd(o1r, timesMinusI(o1r)), half);
+        const V2 o3 = _mm_mul_pd(_mm_sub_pd(timesMinusI(o3r), o3r), half);
         double* out = dst + 16 * static_cast<size_t>(rev[o]);
         _mm_storeu_pd(out, _mm_add_pd(e0, o0));
         _mm_storeu_pd(out + 2, _mm_add_pd(e1, o1));
@@ -136,7 +162,7 @@ inline void firstPass8(const double* src, double* dst, const uint32_t* rev, int 
 template <bool kSwapScale, bool kCompact>
 void stageSse(double* w, int count, int m, const double* tw, double scale)
 {
-    const __m128d sc = _mm_set1_pd(scale);
+    const V2 sc = _mm_set1_pd(scale);
     for (int g = 0; g < count; g += 4 * m) {
         double* p0 = w + 2 * static_cast<size_t>(g);
         double* p1 = p0 + 2 * static_cast<size_t>(m);
@@ -147,7 +173,7 @@ void stageSse(double* w, int count, int m, const double* tw, double scale)
             for (int h = 0; h < 2; ++h) {
                 const size_t o = 2 * static_cast<size_t>(j + h);
                 const double* th = t + 2 * h;
-                __m128d c1, s1, c2, s2, c3, s3;
+                V2 c1, s1, c2, s2, c3, s3;
                 if (kCompact) {
                     c1 = _mm_loadu_pd(th);
                     s1 = _mm_loadu_pd(th + 4);
@@ -163,18 +189,18 @@ void stageSse(double* w, int count, int m, const double* tw, double scale)
                     c3 = _mm_loadu_pd(th + 16);
                     s3 = _mm_loadu_pd(th + 20);
                 }
-                const __m128d a = _mm_loadu_pd(p0 + o);
-                const __m128d b = twiddled(_mm_loadu_pd(p1 + o), c2, s2);
-                const __m128d c = twiddled(_mm_loadu_pd(p2 + o), c1, s1);
-                const __m128d d = twiddled(_mm_loadu_pd(p3 + o), c3, s3);
-                const __m128d t0 = _mm_add_pd(a, b);
-                const __m128d t1 = _mm_sub_pd(a, b);
-                const __m128d t2 = _mm_add_pd(c, d);
-                const __m128d t3 = timesMinusI(_mm_sub_pd(c, d));
-                __m128d y0 = _mm_add_pd(t0, t2);
-                __m128d y1 = _mm_add_pd(t1, t3);
-                __m128d y2 = _mm_sub_pd(t0, t2);
-                __m128d y3 = _mm_sub_pd(t1, t3);
+                const V2 a = _mm_loadu_pd(p0 + o);
+                const V2 b = twiddled(_mm_loadu_pd(p1 + o), c2, s2);
+                const V2 c = twiddled(_mm_loadu_pd(p2 + o), c1, s1);
+                const V2 d = twiddled(_mm_loadu_pd(p3 + o), c3, s3);
+                const V2 t0 = _mm_add_pd(a, b);
+                const V2 t1 = _mm_sub_pd(a, b);
+                const V2 t2 = _mm_add_pd(c, d);
+                const V2 t3 = timesMinusI(_mm_sub_pd(c, d));
+                V2 y0 = _mm_add_pd(t0, t2);
+                V2 y1 = _mm_add_pd(t1, t3);
+                V2 y2 = _mm_sub_pd(t0, t2);
+                V2 y3 = _mm_sub_pd(t1, t3);
                 if (kSwapScale) {
                     y0 = _mm_mul_pd(_mm_shuffle_pd(y0, y0, 1), sc);
                     y1 = _mm_mul_pd(_mm_shuffle_pd(y1, y1, 1), sc);
@@ -191,6 +217,8 @@ void stageSse(double* w, int count, int m, const double* tw, double scale)
 }
 
 // ---- AVX2/FMA: two complex values per vector ---------------------------
+
+#if VEXA_FFT_X86
 
 #define VEXA_AVX2 __attribute__((target("avx2,fma")))
 
@@ -370,6 +398,20 @@ VEXA_AVX2 int combineAvx(const double* x, const double* y, double* z, int n)
 
 #undef VEXA_AVX2
 
+#else
+// Without AVX2 the wide kernels are the 128-bit ones (never chosen: the
+// processor check below is x86 only).
+template <bool kSwapScale, bool kCompact>
+void stageAvx(double* w, int count, int m, const double* tw, double scale)
+{
+    stageSse<kSwapScale, kCompact>(w, count, m, tw, scale);
+}
+void firstPass4AvxGather(const double* src, double* dst, const uint32_t* rev, int n) { firstPass4(src, dst, rev, n); }
+void firstPass8Avx(const double* src, double* dst, const uint32_t* rev, int n) { firstPass8(src, dst, rev, n); }
+int separateAvx(const double*, double*, double*, int) { return 1; }
+int combineAvx(const double*, const double*, double*, int) { return 1; }
+#endif
+
 using FirstPass = void (*)(const double*, double*, const uint32_t*, int);
 using Stage = void (*)(double*, int, int, const double*, double);
 
@@ -462,7 +504,12 @@ const double* FFTARadix2::stageTwiddles(int m) const
 
 void FFTARadix2::setWideVectors(bool on)
 {
+#if VEXA_FFT_X86
     mUseAvx = on && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    (void)on;
+    mUseAvx = false;
+#endif
 }
 
 void FFTARadix2::transform(const Plan& plan, const double* src, double* dst, bool swapScale)
@@ -539,12 +586,12 @@ void FFTARadix2::stereoForward(const double* frames, double* spectra)
     y[2 * half] = z[2 * half + 1];
     y[2 * half + 1] = 0.0;
     int k = mUseAvx ? separateAvx(z, x, y, n) : 1;
-    const __m128d negIm = _mm_set_pd(-0.0, 0.0);
-    const __m128d h = _mm_set1_pd(0.5);
+    const V2 negIm = _mm_set_pd(-0.0, 0.0);
+    const V2 h = _mm_set1_pd(0.5);
     for (; k < half; ++k) {
-        const __m128d a = _mm_loadu_pd(z + 2 * k);
-        const __m128d cb = _mm_xor_pd(_mm_loadu_pd(z + 2 * (n - k)), negIm);
-        const __m128d d = _mm_sub_pd(a, cb);
+        const V2 a = _mm_loadu_pd(z + 2 * k);
+        const V2 cb = _mm_xor_pd(_mm_loadu_pd(z + 2 * (n - k)), negIm);
+        const V2 d = _mm_sub_pd(a, cb);
         _mm_storeu_pd(x + 2 * k, _mm_mul_pd(_mm_add_pd(a, cb), h));
         _mm_storeu_pd(y + 2 * k, _mm_mul_pd(_mm_xor_pd(_mm_shuffle_pd(d, d, 1), negIm), h));
     }
@@ -565,12 +612,12 @@ void FFTARadix2::stereoInverse(const double* spectra, double* frames)
     z[2 * half] = y[2 * half];
     z[2 * half + 1] = x[2 * half];
     int k = mUseAvx ? combineAvx(x, y, z, n) : 1;
-    const __m128d negIm = _mm_set_pd(-0.0, 0.0);
-    const __m128d negRe = _mm_set_pd(0.0, -0.0);
+    const V2 negIm = _mm_set_pd(-0.0, 0.0);
+    const V2 negRe = _mm_set_pd(0.0, -0.0);
     for (; k < half; ++k) {
-        const __m128d xv = _mm_loadu_pd(x + 2 * k);
-        const __m128d yv = _mm_loadu_pd(y + 2 * k);
-        const __m128d a = _mm_shuffle_pd(xv, xv, 1);
+        const V2 xv = _mm_loadu_pd(x + 2 * k);
+        const V2 yv = _mm_loadu_pd(y + 2 * k);
+        const V2 a = _mm_shuffle_pd(xv, xv, 1);
         _mm_storeu_pd(z + 2 * k, _mm_add_pd(a, _mm_xor_pd(yv, negIm)));
         _mm_storeu_pd(z + 2 * (n - k), _mm_add_pd(yv, _mm_xor_pd(a, negRe)));
     }
