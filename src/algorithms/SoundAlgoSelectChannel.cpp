@@ -11,11 +11,10 @@ SoundAlgoSelectChannel::~SoundAlgoSelectChannel() = default;
 SoundTools::Status SoundAlgoSelectChannel::initOutputBuffer(const LoopContext&)
 {
     if (mSelected < 0 || static_cast<size_t>(mSelected) >= mInBuffers.size()) {
-        setError(QStringLiteral("Selected input %1 out of range: the node has %2 inputs")
+        return failWith(QStringLiteral("Selected input %1 out of range: the node has %2 inputs")
                      .arg(mSelected)
                      .arg(mInBuffers.size()),
                  "SoundAlgoSelectChannel::initOutputBuffer");
-        return SoundTools::StatusError;
     }
     if (!mInBuffers[static_cast<size_t>(mSelected)])
         return SoundTools::StatusError;

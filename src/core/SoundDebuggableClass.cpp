@@ -1,7 +1,9 @@
 #include "SoundDebuggableClass.h"
 
 #include <QMessageLogger>
+
 #include <iostream>
+#include <utility>
 
 bool SoundDebuggableClass::sDebug = false;
 bool SoundDebuggableClass::sVerbose = false;
@@ -16,6 +18,12 @@ void SoundDebuggableClass::setOStream(std::ostream* stream)
 QString SoundDebuggableClass::getError()
 {
     return mErrorStr;
+}
+
+SoundTools::Status SoundDebuggableClass::failWith(QString message, const char* context)
+{
+    setError(std::move(message), context);
+    return SoundTools::StatusError;
 }
 
 void SoundDebuggableClass::setError(QString message, const char* context)

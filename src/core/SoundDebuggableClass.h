@@ -3,6 +3,7 @@
 #ifndef VEXA_SOUNDDEBUGGABLECLASS_H
 #define VEXA_SOUNDDEBUGGABLECLASS_H
 
+#include "SoundTools.h"
 #include "vexa_export.h"
 
 #include <QString>
@@ -24,6 +25,9 @@ public:
     // Records "context : message" (or the message alone without a context)
     // and repeats it as a Qt warning. An empty message changes nothing.
     static void setError(QString message, const char* context = nullptr);
+    // Records the error as setError does and returns StatusError: the one
+    // way an operation fails with a reason of its own.
+    static SoundTools::Status failWith(QString message, const char* context = nullptr);
 
     // The state is static: copying an object copies nothing.
     SoundDebuggableClass& operator=(const SoundDebuggableClass&) { return *this; }

@@ -177,19 +177,17 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& ctx, SoundAlgo
     }
     const double fs = ctx.sampleRate;
     if (!(mF1 > 0.0) || !std::isfinite(mF1) || !std::isfinite(mF2) || ctx.sampleRate == 0) {
-        setError(QStringLiteral("the first frequency must be positive (%1 Hz)").arg(mF1), "SoundAlgoEqFIR::initProcess");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("the first frequency must be positive (%1 Hz)").arg(mF1), "SoundAlgoEqFIR::initProcess");
     }
     InitStaticParams(fs);
     if (isDebug())
         getOStream() << "FIR lenght = " << mN << std::endl;
     if (mN == 0) {
-        setError(QStringLiteral("a filter at %1 Hz needs %2 taps, more than %3")
+        return failWith(QStringLiteral("a filter at %1 Hz needs %2 taps, more than %3")
                      .arg(mF1)
                      .arg(estimateLength(fs, nullptr))
                      .arg(kMaxLength),
                  "SoundAlgoEqFIR::initProcess");
-        return SoundTools::StatusError;
     }
 
     // Types were checked above: every one left has a band layout.
@@ -198,18 +196,16 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& ctx, SoundAlgo
     // Edges beyond the Nyquist frequency are brought back to it and bands
     // left without width dropped; what remains must not overlap.
     if (!vexa::detail::tidyBands(bands)) {
-        setError(QStringLiteral("the frequencies %1 Hz and %2 Hz give overlapping bands").arg(mF1).arg(mF2),
-                 "SoundAlgoEqFIR::initProcess");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("the frequencies %1 Hz and %2 Hz give overlapping bands").arg(mF1).arg(mF2),
+                        "SoundAlgoEqFIR::initProcess");
     }
     std::vector<double> h(mN);
     const auto result = vexa::detail::remezDesign(h.data(), static_cast<int>(mN), bands.bandCount(),
                                                         bands.edges.data(), bands.desired.data(),
                                                         bands.weights.data(), 1);
     if (result == vexa::detail::RemezResult::BadBands) {
-        setError(QStringLiteral("no filter of %1 taps fits the bands of %2 Hz and %3 Hz").arg(mN).arg(mF1).arg(mF2),
-                 "SoundAlgoEqFIR::initProcess");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("no filter of %1 taps fits the bands of %2 Hz and %3 Hz").arg(mN).arg(mF1).arg(mF2),
+                        "SoundAlgoEqFIR::initProcess");
     }
     // Stored reversed, so that the convolution walks taps and input together.
     mCoefs.assign(h.rbegin(), h.rend());

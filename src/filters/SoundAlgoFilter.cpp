@@ -47,8 +47,7 @@ double SoundAlgoFilter::getFilterGain() const
 SoundTools::Status SoundAlgoFilter::initProcess(const LoopContext& ctx, SoundAlgo* prev, SoundAlgo* next)
 {
     if (mBuilders.empty()) {
-        setError(QStringLiteral("no filter to run"), "SoundAlgoFilter::initProcess");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("no filter to run"), "SoundAlgoFilter::initProcess");
     }
     mSampleRate = ctx.sampleRate;
     mFilters.assign(mBuilders.size(), nullptr);
@@ -56,8 +55,7 @@ SoundTools::Status SoundAlgoFilter::initProcess(const LoopContext& ctx, SoundAlg
     for (size_t i = 0; i < mBuilders.size(); ++i) {
         mFilters[i] = mBuilders[i]->buildFilter(mSampleRate);
         if (!mFilters[i]) {
-            setError(QStringLiteral("filter %1 could not be built").arg(i), "SoundAlgoFilter::initProcess");
-            return SoundTools::StatusError;
+            return failWith(QStringLiteral("filter %1 could not be built").arg(i), "SoundAlgoFilter::initProcess");
         }
         // The clip filter corrects earlier frames of the same call.
         if (dynamic_cast<SoundTools::BiquadClipFilter*>(mFilters[i].get()))

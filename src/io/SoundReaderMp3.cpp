@@ -129,17 +129,15 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
         if (file.open(QIODevice::ReadOnly)) {
             const quint64 tag = leadingId3v2Size(file.read(10));
             if (tag > static_cast<quint64>(file.size())) {
-                setError(QStringLiteral("ID3v2 tag of %1 bytes in a file of %2 bytes").arg(tag).arg(file.size()),
-                         d->context.c_str());
-                return SoundTools::StatusError;
+                return failWith(QStringLiteral("ID3v2 tag of %1 bytes in a file of %2 bytes").arg(tag).arg(file.size()),
+                                d->context.c_str());
             }
         }
     }
     int err = MPG123_OK;
     mpg123_handle* handle = mpg123_new(nullptr, &err);
     if (!handle) {
-        setError(QString::fromLocal8Bit(mpg123_plain_strerror(err)), d->context.c_str());
-        return SoundTools::StatusError;
+        return failWith(QString::fromLocal8Bit(mpg123_plain_strerror(err)), d->context.c_str());
     }
     // Mono is decoded to two equal channels; the decoder's own notices on
     // damaged streams are reported through our results instead.
@@ -169,8 +167,7 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
         const QString text = mpgError(handle, err);
         mpg123_close(handle);
         mpg123_delete(handle);
-        setError(text, d->context.c_str());
-        return SoundTools::StatusError;
+        return failWith(text, d->context.c_str());
     }
     d->handle = handle;
     d->sampleRate = static_cast<unsigned int>(rate);

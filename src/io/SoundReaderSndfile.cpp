@@ -60,14 +60,12 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     SNDFILE* handle = sf_open(fileName.toLocal8Bit().constData(), SFM_READ, &info);
     if (!handle) {
         const char* text = sf_strerror(nullptr);
-        setError(QString::fromLocal8Bit(text ? text : "Unable to open file for reading"), context.c_str());
-        return SoundTools::StatusError;
+        return failWith(QString::fromLocal8Bit(text ? text : "Unable to open file for reading"), context.c_str());
     }
     // A header can claim anything; refuse what cannot be decoded as audio.
     if (info.samplerate <= 0 || info.channels <= 0) {
         sf_close(handle);
-        setError(QStringLiteral("Invalid sample rate or channel count"), context.c_str());
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("Invalid sample rate or channel count"), context.c_str());
     }
     d->handle = handle;
     d->info = info;

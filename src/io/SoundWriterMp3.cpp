@@ -200,15 +200,13 @@ unsigned int SoundWriterMp3::getChannelNum() const
 SoundTools::Status SoundWriterMp3::open(QString fileName)
 {
     if (!d->lame) {
-        setError(QStringLiteral("This version doesn't support mp3 encoding"));
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("This version doesn't support mp3 encoding"));
     }
     flushAndClose();
     d->context = fileName.toStdString();
     d->file = std::fopen(fileName.toLocal8Bit().constData(), "w+b");
     if (!d->file) {
-        setError(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
-        return SoundTools::StatusError;
+        return failWith(QString::fromLocal8Bit(std::strerror(errno)), d->context.c_str());
     }
     if (!startEncoder()) {
         std::fclose(d->file);

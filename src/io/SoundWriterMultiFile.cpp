@@ -44,8 +44,7 @@ SoundTools::Status SoundWriterMultiFile::open(QString fileName)
     mExtension = parts.extension;
     mRooted = mDirectory.empty() && !parts.fullName.empty() && parts.fullName[0] == '/';
     if (mBaseName.empty()) {
-        setError(QStringLiteral("the name template has no base name"), qPrintable(fileName));
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("the name template has no base name"), qPrintable(fileName));
     }
     return SoundTools::StatusOk;
 }
@@ -101,8 +100,7 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     const QString name = trackFileName(mTrackNumber);
     mCurrent = SoundWriter::getFromFilename(name, mSampleRate, mBitrate, mFormat);
     if (!mCurrent) {
-        setError(QStringLiteral("no writer for this file name"), qPrintable(name));
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("no writer for this file name"), qPrintable(name));
     }
     if (!mTags.empty()) {
         SoundIDTag tags = mTags;

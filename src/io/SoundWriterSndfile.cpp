@@ -97,8 +97,7 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
     SNDFILE* handle = sf_open(fileName.toLocal8Bit().constData(), SFM_WRITE, &info);
     if (!handle) {
         const char* text = sf_strerror(nullptr);
-        setError(QString::fromLocal8Bit(text ? text : "Unable to open file for writing"), context.c_str());
-        return SoundTools::StatusError;
+        return failWith(QString::fromLocal8Bit(text ? text : "Unable to open file for writing"), context.c_str());
     }
     d->handle = handle;
     d->context = context;

@@ -116,8 +116,7 @@ SoundTools::Status SoundTrackFinder::findInFile(const QString& fileName)
 {
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader) {
-        setError(QStringLiteral("not a recognised audio file name"), qPrintable(fileName));
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("not a recognised audio file name"), qPrintable(fileName));
     }
     if (reader->open(fileName) != SoundTools::StatusOk)
         return SoundTools::StatusError;

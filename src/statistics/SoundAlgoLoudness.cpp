@@ -213,8 +213,7 @@ SoundTools::Status SoundAlgoLoudness::initProcess(const LoopContext& ctx, SoundA
     // failures): the run is refused with it.
     d->state = ebur128_init(static_cast<unsigned int>(mChannels), ctx.sampleRate, kMode);
     if (!d->state) {
-        setError(QStringLiteral("Cannot measure loudness at %1 Hz").arg(ctx.sampleRate), "SoundAlgoLoudness::initProcess");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("Cannot measure loudness at %1 Hz").arg(ctx.sampleRate), "SoundAlgoLoudness::initProcess");
     }
     // The same step as libebur128's 100 ms window, so that the energy it
     // answers for that window is the step's.
@@ -290,8 +289,7 @@ SoundTools::Status SoundAlgoLoudness::process()
     const int64_t first = std::max<int64_t>(static_cast<int64_t>(getOffset()) - inOrigin, 0);
     const int64_t last = std::min<int64_t>(nb, mStreamEnd - inOrigin);
     if (first < last && !measure(in + first, static_cast<unsigned int>(last - first))) {
-        setError(QStringLiteral("Out of memory"), "SoundAlgoLoudness::process");
-        return SoundTools::StatusError;
+        return failWith(QStringLiteral("Out of memory"), "SoundAlgoLoudness::process");
     }
     if (out != in)
         std::copy(in, in + nb, out);
