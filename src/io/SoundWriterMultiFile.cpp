@@ -148,6 +148,60 @@ long long SoundWriterMultiFile::comingTrackLength(int pos, unsigned int availabl
     return length;
 }
 
+// Opens the file of the track that starts at pos, unless the track is too
+// short to keep. Returns false when it is skipped or cannot be opened
+// (failed then tells which).
+bool SoundWriterMultiFile::startTrack(int pos, unsigned int available, bool& failed)
+{
+    failed = false;
+    const long long length = comingTrackLength(pos, available);
+    if (static_cast<double>(length) / mSampleRate < mMinTrackTime)
+        return false;
+    if (OpenSegment() != SoundTools::StatusOk) {
+        failed = true;
+        return false;
+    }
+    if (isDebug()) {
+        qDebug().noquote() << "Output track ["
+                           << QString::fromStdString(SoundReader::formatLength(static_cast<double>(pos) / mSampleRate))
+                           << ","
+                           << QString::fromStdString(
+                                  SoundReader::formatLength(static_cast<double>(pos + length - 1) / mSampleRate))
+                           << "]";
+    }
+    return true;
+}
+
+// Writes n frames of the current track; leading digital silence (frames
+// whose every sample is 0) is not written but counts in the file's length.
+// Returns the frames consumed: n, or fewer when the write failed.
+unsigned int SoundWriterMultiFile::writeTrackFrames(unsigned int n, double* src)
+{
+    unsigned int first = 0;
+    if (!mStarted) {
+        while (first < n) {
+            const double* f = src + static_cast<size_t>(first) * mChannels;
+            bool silent = true;
+            for (unsigned int c = 0; c < mChannels; ++c)
+                silent = silent && f[c] == 0.0;
+            if (!silent)
+                break;
+            ++first;
+        }
+        if (first < n)
+            mStarted = true;
+    }
+    unsigned int written = 0;
+    if (first < n)
+        written = writeTo(mCurrent, n - first, src + static_cast<size_t>(first) * mChannels);
+    if (written != n - first) {
+        advanceOffset(mCurrent, static_cast<int>(first + written));
+        return first + written;
+    }
+    advanceOffset(mCurrent, static_cast<int>(n));
+    return n;
+}
+
 unsigned int SoundWriterMultiFile::write(unsigned int frames, double* src)
 {
     if (!mDetector)
@@ -170,49 +224,13 @@ unsigned int SoundWriterMultiFile::write(unsigned int frames, double* src)
         if (mRegion.IsNoise) {
             close();
         } else {
-            bool skip = false;
-            if (!mCurrent) {
-                const long long length = comingTrackLength(pos, n);
-                if (static_cast<double>(length) / mSampleRate < mMinTrackTime) {
-                    skip = true;
-                } else {
-                    if (OpenSegment() != SoundTools::StatusOk)
-                        return consumed;
-                    if (isDebug()) {
-                        qDebug().noquote() << "Output track ["
-                                           << QString::fromStdString(SoundReader::formatLength(static_cast<double>(pos) / mSampleRate))
-                                           << ","
-                                           << QString::fromStdString(SoundReader::formatLength(
-                                                  static_cast<double>(pos + length - 1) / mSampleRate))
-                                           << "]";
-                    }
-                }
-            }
-            if (!skip) {
-                unsigned int first = 0;
-                if (!mStarted) {
-                    // Leading digital silence: frames whose every sample is 0.
-                    while (first < n) {
-                        const double* f = src + static_cast<size_t>(first) * mChannels;
-                        bool silent = true;
-                        for (unsigned int c = 0; c < mChannels; ++c)
-                            silent = silent && f[c] == 0.0;
-                        if (!silent)
-                            break;
-                        ++first;
-                    }
-                    if (first < n)
-                        mStarted = true;
-                }
-                unsigned int written = 0;
-                if (first < n)
-                    written = writeTo(mCurrent, n - first, src + static_cast<size_t>(first) * mChannels);
-                // The file's length counts the skipped silence too.
-                if (written != n - first) {
-                    advanceOffset(mCurrent, static_cast<int>(first + written));
-                    return consumed + first + written;
-                }
-                advanceOffset(mCurrent, static_cast<int>(n));
+            bool failed = false;
+            if (mCurrent || startTrack(pos, n, failed)) {
+                const unsigned int done = writeTrackFrames(n, src);
+                if (done != n)
+                    return consumed + done;
+            } else if (failed) {
+                return consumed;
             }
         }
         pos += static_cast<int>(n);

@@ -50,6 +50,8 @@ private:
     // Frames of the track that starts at pos: the rest of the current region
     // and the regions after it up to the first noise region.
     long long comingTrackLength(int pos, unsigned int available) const;
+    bool startTrack(int pos, unsigned int available, bool& failed);
+    unsigned int writeTrackFrames(unsigned int n, double* src);
 
     int mRegionIndex = 1;
     RMSStepDetector::Region mRegion;
