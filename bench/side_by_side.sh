@@ -19,7 +19,7 @@ OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
 
 need=()
-for p in sox libsox-fmt-all ffmpeg lame flac bc time libfftw3-dev python3-numpy python3-scipy; do
+for p in sox libsox-fmt-all ffmpeg lame flac bc time libfftw3-dev python3-numpy python3-scipy loudgain; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
 if [ "${#need[@]}" -gt 0 ]; then
@@ -93,9 +93,18 @@ group_split() {
 # Whole-file level statistics (RMS and peak levels), nothing written.
 group_stats() {
   time_case vexa_stats "$VEXA" stats "$M"
-  time_case vexa_tool_analyze "$VEXA_TOOL" analyze "$COPY_M" --bands none --quiet
+  time_case vexa_tool_analyze "$VEXA_TOOL" analyze "$COPY_M" --bands none --no-loudness --quiet
   time_case sox_stats sox "$M" -n stats
   time_case ffmpeg_astats_ft1 "${FF[@]}" -filter_threads 1 -i "$M" -af astats=metadata=0 -f null -
+}
+
+# Loudness (EBU R128 integrated loudness, range and true peak) of the same
+# file: vexa's analysis (which also takes levels and segments the file)
+# against FFmpeg's meter and loudgain (-s s: no tag written, its default).
+group_loudness() {
+  time_case vexa_tool_loudness "$VEXA_TOOL" analyze "$COPY_M" --bands none --quiet
+  time_case ffmpeg_ebur128_peak "${FF[@]}" -nostats -i "$M" -af ebur128=peak=true -f null -
+  time_case loudgain loudgain -q -O -s s "$COPY_M"
 }
 
 # The tool with its default threads against one thread, on an idle machine
@@ -120,6 +129,7 @@ for ((r = 0; r < REPS; r++)); do
   group_detect
   group_split
   group_stats
+  group_loudness
   group_threads idle
 done
 ( while :; do :; done ) &
@@ -175,6 +185,9 @@ row vexa_stats vexa_stats
 row vexa_tool_analyze vexa_stats
 row sox_stats vexa_stats
 row ffmpeg_astats_ft1 vexa_stats
+row vexa_tool_loudness vexa_tool_loudness
+row ffmpeg_ebur128_peak vexa_tool_loudness
+row loudgain vexa_tool_loudness
 echo
 echo "Default threads against one thread (OMP_NUM_THREADS=1), idle and with a busy loop on one core:"
 echo

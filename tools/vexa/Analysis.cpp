@@ -104,6 +104,7 @@ int analyseFile(const QString& fileName, const AnalysisSettings& settings, Analy
         result.file.setStepDetector(tree.detector.get(), true);
     if (tree.loudness) {
         result.loudness = figuresOf(*tree.loudness);
+        result.measuredLoudness = true;
         result.file.setLoudness(*tree.loudness);
     }
     return ExitOk;

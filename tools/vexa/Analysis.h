@@ -16,6 +16,7 @@ struct Analysis {
     SoundTools::StereoFrame<double> peak{-100.0, -100.0};
     double fullRmsDb = -100.0;
     LoudnessFigures loudness; // when the settings ask for it
+    bool measuredLoudness = false;
     // Band levels split at the requested frequencies, and the segmentation.
     SoundStatFile file;
 };

@@ -46,19 +46,21 @@ QByteArray analyzeJson(const AnalyzeResult& r)
     QJsonArray bands;
     for (size_t b = 0; b < r.relativeDb.size(); ++b)
         bands.append(QJsonObject{{"low_hz", bandLow(r, b)}, {"high_hz", bandHigh(r, b)}, {"relative_db", rounded(r.relativeDb[b])}});
-    const QJsonObject o{{"file", r.file},
-                        {"statistics_file", r.statisticsFile},
-                        {"rms_db", rounded(r.rmsDb)},
-                        {"rms_left_db", rounded(r.rmsLeftDb)},
-                        {"rms_right_db", rounded(r.rmsRightDb)},
-                        {"peak_left_db", rounded(r.peakLeftDb)},
-                        {"peak_right_db", rounded(r.peakRightDb)},
-                        {"loudness_lufs", levelJson(r.loudnessLufs)},
-                        {"loudness_range_lu", rounded(r.loudnessRangeLu)},
-                        {"true_peak_dbtp", levelJson(r.truePeakDbtp)},
-                        {"bands", bands},
-                        {"regions", r.regions},
-                        {"tracks", r.longTracks}};
+    QJsonObject o{{"file", r.file},
+                  {"statistics_file", r.statisticsFile},
+                  {"rms_db", rounded(r.rmsDb)},
+                  {"rms_left_db", rounded(r.rmsLeftDb)},
+                  {"rms_right_db", rounded(r.rmsRightDb)},
+                  {"peak_left_db", rounded(r.peakLeftDb)},
+                  {"peak_right_db", rounded(r.peakRightDb)},
+                  {"bands", bands},
+                  {"regions", r.regions},
+                  {"tracks", r.longTracks}};
+    if (r.measuredLoudness) {
+        o.insert("loudness_lufs", levelJson(r.loudnessLufs));
+        o.insert("loudness_range_lu", rounded(r.loudnessRangeLu));
+        o.insert("true_peak_dbtp", levelJson(r.truePeakDbtp));
+    }
     return QJsonDocument(o).toJson();
 }
 
@@ -67,11 +69,13 @@ QByteArray analyzeText(const AnalyzeResult& r)
     QByteArray text = strf("%s\n", qUtf8Printable(r.file));
     text += strf("  RMS            %7.2f dB (left %.2f, right %.2f)\n", r.rmsDb, r.rmsLeftDb, r.rmsRightDb);
     text += strf("  peak           left %.2f dB, right %.2f dB\n", r.peakLeftDb, r.peakRightDb);
-    if (std::isfinite(r.loudnessLufs))
-        text += strf("  loudness       %7.2f LUFS (range %.2f LU)\n", r.loudnessLufs, r.loudnessRangeLu);
-    else
-        text += "  loudness          -inf LUFS (silence: nothing above the -70 LUFS gate)\n";
-    text += "  true peak      " + levelText(r.truePeakDbtp).rightJustified(7) + " dBTP\n";
+    if (r.measuredLoudness) {
+        if (std::isfinite(r.loudnessLufs))
+            text += strf("  loudness       %7.2f LUFS (range %.2f LU)\n", r.loudnessLufs, r.loudnessRangeLu);
+        else
+            text += "  loudness          -inf LUFS (silence: nothing above the -70 LUFS gate)\n";
+        text += "  true peak      " + levelText(r.truePeakDbtp).rightJustified(7) + " dBTP\n";
+    }
     if (!r.relativeDb.empty())
         text += "  bands (relative to the loudest):\n";
     for (size_t b = 0; b < r.relativeDb.size(); ++b)
@@ -135,6 +139,7 @@ AnalyzeResult resultOf(const QString& in, const Analysis& analysis, const std::v
     r.rmsRightDb = analysis.rms.right;
     r.peakLeftDb = analysis.peak.left;
     r.peakRightDb = analysis.peak.right;
+    r.measuredLoudness = analysis.measuredLoudness;
     r.loudnessLufs = analysis.loudness.integratedLufs;
     r.loudnessRangeLu = analysis.loudness.rangeLu;
     r.truePeakDbtp = analysis.loudness.truePeakDbtp;
@@ -179,7 +184,7 @@ int runAnalyze(const ParsedArgs& args)
     settings.splits = freqs;
     settings.fftSize = static_cast<unsigned int>(fftSize);
     settings.progress = !args.has("quiet");
-    settings.loudness = true;
+    settings.loudness = !args.has("no-loudness");
     const int code = analyseFile(in, settings, analysis, error);
     if (code != ExitOk)
         return fail(error, code);
@@ -211,6 +216,7 @@ const Command& analyzeCommand()
                                    "or none for the whole-file levels only"},
             {"fft", "N", "band levels from N-point FFT statistics (band powers) instead of a filter bank (whose bands overlap)"},
             {"json", nullptr, "print the results as JSON on standard output"},
+            {"no-loudness", nullptr, "no loudness and true peak (they take most of the time of an analysis)"},
             {"plot", "FILE.svg", "draw the band levels"},
             {"quiet", nullptr, "no progress bar"},
         }, batchOptions(false)}),

@@ -17,6 +17,7 @@ struct AnalyzeResult {
     double peakLeftDb = -100.0;
     double peakRightDb = -100.0;
     // EBU R128; -infinity for silence.
+    bool measuredLoudness = true; // false with --no-loudness
     double loudnessLufs = -std::numeric_limits<double>::infinity();
     double loudnessRangeLu = 0.0;
     double truePeakDbtp = -std::numeric_limits<double>::infinity();
