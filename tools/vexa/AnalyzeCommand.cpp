@@ -73,7 +73,7 @@ QByteArray analyzeText(const AnalyzeResult& r)
         if (std::isfinite(r.loudnessLufs))
             text += strf("  loudness       %7.2f LUFS (range %.2f LU)\n", r.loudnessLufs, r.loudnessRangeLu);
         else
-            text += "  loudness          -inf LUFS (silence: nothing above the -70 LUFS gate)\n";
+            text += "  loudness          -inf LUFS, " + r.loudnessMissing.toUtf8() + "\n";
         text += "  true peak      " + levelText(r.truePeakDbtp).rightJustified(7) + " dBTP\n";
     }
     if (!r.relativeDb.empty())
@@ -140,6 +140,7 @@ AnalyzeResult resultOf(const QString& in, const Analysis& analysis, const std::v
     r.peakLeftDb = analysis.peak.left;
     r.peakRightDb = analysis.peak.right;
     r.measuredLoudness = analysis.measuredLoudness;
+    r.loudnessMissing = analysis.loudness.missingReason();
     r.loudnessLufs = analysis.loudness.integratedLufs;
     r.loudnessRangeLu = analysis.loudness.rangeLu;
     r.truePeakDbtp = analysis.loudness.truePeakDbtp;

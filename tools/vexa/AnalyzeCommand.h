@@ -19,6 +19,7 @@ struct AnalyzeResult {
     // EBU R128; -infinity for silence.
     bool measuredLoudness = true; // false with --no-loudness
     double loudnessLufs = -std::numeric_limits<double>::infinity();
+    QString loudnessMissing; // why there is no loudness, when there is none
     double loudnessRangeLu = 0.0;
     double truePeakDbtp = -std::numeric_limits<double>::infinity();
     // Band b spans splits[b - 1] to splits[b] (0 Hz and the Nyquist

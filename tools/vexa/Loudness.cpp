@@ -20,7 +20,15 @@ LoudnessFigures figuresOf(const SoundAlgoLoudness& node)
     f.truePeakDbtp = node.getTruePeakDb();
     f.truePeak = node.getTruePeak();
     f.samplePeakDbfs = node.getSamplePeakDb();
+    f.tooShort = static_cast<double>(node.getFrameCount()) < 0.4 * node.getSampleRate();
     return f;
+}
+
+QString LoudnessFigures::missingReason() const
+{
+    if (tooShort)
+        return QStringLiteral("too short (a loudness measure needs at least 0.4 s)");
+    return QStringLiteral("silent (nothing above the -70 LUFS gate)");
 }
 
 int loudnessChannels(SoundReader& reader)

@@ -20,8 +20,12 @@ struct LoudnessFigures {
     double truePeakDbtp = -std::numeric_limits<double>::infinity();
     double truePeak = 0.0; // linear, 1.0 = full scale
     double samplePeakDbfs = -std::numeric_limits<double>::infinity();
+    // Shorter than one 400 ms gating block: no loudness can be measured.
+    bool tooShort = false;
 
     bool hasLoudness() const;
+    // Why there is no loudness, in words: "silent (...)" or "too short (...)".
+    QString missingReason() const;
 };
 
 LoudnessFigures figuresOf(const SoundAlgoLoudness& node);

@@ -109,8 +109,8 @@ int normaliseFile(SoundReader& reader, ChainBuild& build, const QString& in, con
     if (!measureChain(reader, build.chain.get(), in, output.progress, r.before, error))
         return ExitFailed;
     if (!r.before.hasLoudness()) {
-        error = QStringLiteral("%1 is silent (nothing above the -70 LUFS gate): no loudness to bring to %2 LUFS; nothing written")
-                    .arg(in).arg(r.targetLufs);
+        error = QStringLiteral("%1 is %2: no loudness to bring to %3 LUFS; nothing written")
+                    .arg(in, r.before.missingReason()).arg(r.targetLufs);
         return ExitFailed;
     }
     // True peak and loudness scale with the gain: the limiter is needed

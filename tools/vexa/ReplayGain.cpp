@@ -160,7 +160,7 @@ QByteArray replayGainText(const std::vector<TrackGain>& tracks, const AlbumGain&
     QByteArray text;
     for (const TrackGain& t : tracks) {
         if (!t.figures.hasLoudness()) {
-            text += strf("%s: silent (-inf LUFS), not tagged\n", qUtf8Printable(t.file));
+            text += strf("%s: %s, not tagged\n", qUtf8Printable(t.file), qUtf8Printable(t.figures.missingReason()));
             continue;
         }
         text += strf("%s: %.2f LUFS, track gain %.2f dB, peak %.6f%s\n", qUtf8Printable(t.file),

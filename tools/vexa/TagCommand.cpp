@@ -81,8 +81,8 @@ int runTag(const ParsedArgs& args)
     int status = ExitOk;
     for (TrackGain& t : tracks) {
         if (!t.figures.hasLoudness()) {
-            std::fprintf(stderr, "vexa: %s is silent (nothing above the -70 LUFS gate): no gain to give it; not tagged\n",
-                         qUtf8Printable(t.file));
+            std::fprintf(stderr, "vexa: %s is %s: no gain to give it; not tagged\n", qUtf8Printable(t.file),
+                         qUtf8Printable(t.figures.missingReason()));
             status = ExitFailed;
             continue;
         }
