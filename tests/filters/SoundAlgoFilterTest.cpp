@@ -84,9 +84,11 @@ TEST_F(FilterNodes, CascadeMatchesTheKernelsAtAnyBlockSize)
         for (auto& b : tenBands())
             eq->pushFilter(b);
         eq->setOutputGain(4.0);
-        expectNear(runStream(*eq, x, block, 44100, block == 1000u ? 333u : 0u), want, 1e-12);
+        // The ten stages run fused (with multiply-adds where the processor has
+        // them) against section-by-section filtering: equal up to rounding.
+        expectNear(runStream(*eq, x, block, 44100, block == 1000u ? 333u : 0u), want, 1e-11);
         // A second run starts from zero history and gives the same output.
-        expectNear(runStream(*eq, x, block), want, 1e-12);
+        expectNear(runStream(*eq, x, block), want, 1e-11);
         eq->release();
     }
 }
