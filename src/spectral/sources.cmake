@@ -12,4 +12,6 @@ set(VEXA_SPECTRAL_CLASSES
 set(VEXA_SPECTRAL_PRIVATE_SOURCES
   detail/FFTA.h
   detail/FFTARadix2.h
-  detail/FFTARadix2.cpp)
+  detail/FFTARadix2.cpp
+  detail/FFTAKernelsAvx.h
+  detail/FFTAKernelsAvx.cpp)
